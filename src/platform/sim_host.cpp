@@ -71,6 +71,7 @@ struct SimHost {
     std::string logPath;
     std::vector<int> handleInterface;  // per handle handed out: its interface, or -1 once closed
     std::vector<bool> listLive;        // per device list handed out: not yet released
+    std::vector<SimFeatureCall> featureCalls;
     bool failNextDeviceList = false;
 };
 
@@ -425,6 +426,7 @@ void ResetHost(SimHost *host) {
     host->path.clear();
     host->handleInterface.clear();
     host->listLive.clear();
+    host->featureCalls.clear();
     host->failNextDeviceList = false;
 }
 
@@ -671,6 +673,18 @@ int SimHostBoardState(int index) {
     return host.interfaces[static_cast<std::size_t>(index)].state;
 }
 
+const std::vector<SimFeatureCall> &SimHostFeatureCalls() {
+    return Host().featureCalls;
+}
+
+std::string SimHostText() {
+    std::string text;
+    for (const HostLine &line : Host().lines) {
+        text += line.text + line.ending;
+    }
+    return text;
+}
+
 void SimHostFailNextDeviceList() {
     Host().failNextDeviceList = true;
 }
@@ -829,8 +843,12 @@ BOOLEAN HidD_SetFeature(HANDLE HidDeviceObject, PVOID ReportBuffer, ULONG Report
         std::snprintf(digits, sizeof digits, "%02x", report[i]);
         hex += digits;
     }
-    const int index = Host().handleInterface[slot];
+    SimHost &host = Host();
+    const int index = host.handleInterface[slot];
     AppendLog("feature " + std::to_string(index) + " " + hex + (iface->featureFails ? " fail" : " ok"));
+    host.featureCalls.push_back({index, SimHostOpenHandleCount(),
+                                 std::string(reinterpret_cast<const char *>(report), ReportBufferLength),
+                                 !iface->featureFails});
     if (iface->featureFails) {
         return FALSE;
     }

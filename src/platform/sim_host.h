@@ -5,6 +5,7 @@
 #define RXB540_PLATFORM_SIM_HOST_H
 
 #include <string>
+#include <vector>
 
 // Loads the host file at path, replacing any host loaded before and closing
 // nothing: handles of the old host become unknown. Board memory updates are
@@ -26,6 +27,20 @@ int SimHostOpenListCount();
 
 // The relay state that interface index holds now, or -1 without such an interface.
 int SimHostBoardState(int index);
+
+// One HidD_SetFeature call on a handle of this host, as the host saw it.
+struct SimFeatureCall {
+    int interfaceIndex;
+    int openHandles;     // interface handles open during the call, the written one included
+    std::string report;  // the bytes passed, as many as the caller said
+    bool taken;          // false when the interface refuses reports (feature=fail)
+};
+
+// Every HidD_SetFeature call on an open handle since the host was loaded, in order.
+const std::vector<SimFeatureCall> &SimHostFeatureCalls();
+
+// The host file's text as the host holds it now, board memory updates included.
+std::string SimHostText();
 
 // Makes the next SetupDiGetClassDevsA call fail, as a host in trouble could.
 void SimHostFailNextDeviceList();

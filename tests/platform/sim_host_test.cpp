@@ -139,3 +139,33 @@ TEST(SimHostMemory, ReportsRewriteOnlyTheirFieldAndKeepTheRest) {
     EXPECT_EQ(SimHostBoardState(1), 200);
     RemoveTree(dir);
 }
+
+TEST(SimHostMemory, FeatureCallsAndTextAreObservableWithoutAFile) {
+    std::string error;
+    ASSERT_TRUE(SimHostLoadText("vid=1 state=3\r\n# c\nvid=2 feature=fail", &error)) << error;
+    HANDLE first = OpenInterface(0);
+    HANDLE second = OpenInterface(1);
+    const unsigned char state[17] = {0, 0x31, 9};
+    const unsigned char serial[3] = {0, 0x82, 'x'};
+    ASSERT_TRUE(HidD_SetFeature(first, const_cast<unsigned char *>(state), sizeof state));
+    CloseHandle(first);
+    EXPECT_FALSE(HidD_SetFeature(second, const_cast<unsigned char *>(serial), sizeof serial));
+    EXPECT_FALSE(HidD_SetFeature(first, const_cast<unsigned char *>(state), sizeof state));
+    CloseHandle(second);
+
+    const std::vector<SimFeatureCall> &calls = SimHostFeatureCalls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].interfaceIndex, 0);
+    EXPECT_EQ(calls[0].openHandles, 2);
+    EXPECT_EQ(calls[0].report, std::string(reinterpret_cast<const char *>(state), sizeof state));
+    EXPECT_TRUE(calls[0].taken);
+    EXPECT_EQ(calls[1].interfaceIndex, 1);
+    EXPECT_EQ(calls[1].openHandles, 1);
+    EXPECT_EQ(calls[1].report, std::string("\0\x82x", 3));
+    EXPECT_FALSE(calls[1].taken);
+    EXPECT_EQ(SimHostText(), "vid=1 state=9\r\n# c\nvid=2 feature=fail");
+
+    ASSERT_TRUE(SimHostLoadText("", &error));
+    EXPECT_TRUE(SimHostFeatureCalls().empty());
+    EXPECT_EQ(SimHostText(), "");
+}
