@@ -615,6 +615,33 @@ void LogProcessEndAtExit() {
     SimHostLogProcessEnd();
 }
 
+// Loads the host and opens the log named by the environment. Returns 0, or
+// the exit status 2 after writing one line to standard error.
+int StartFromEnvironment() {
+    const char *hostPath = std::getenv("RXB540_SIM_HOST");
+    if (hostPath == nullptr) {
+        std::fprintf(stderr, "rxb540-sim: RXB540_SIM_HOST is not set; it must name a host file\n");
+        return 2;
+    }
+    std::string error;
+    if (!SimHostLoadFile(hostPath, &error)) {
+        std::fprintf(stderr, "rxb540-sim: %s\n", error.c_str());
+        return 2;
+    }
+    const char *logPath = std::getenv("RXB540_SIM_LOG");
+    if (logPath != nullptr && logPath[0] != '\0') {
+        std::FILE *log = std::fopen(logPath, "a");
+        if (log == nullptr) {
+            std::fprintf(stderr, "rxb540-sim: cannot open log file %s: %s\n", logPath, std::strerror(errno));
+            return 2;
+        }
+        std::fclose(log);
+        SimHostSetLog(logPath);
+        std::atexit(LogProcessEndAtExit);
+    }
+    return 0;
+}
+
 }  // namespace
 
 // ---- The test and start-up interface ----
@@ -694,26 +721,11 @@ void SimHostLogProcessEnd() {
 }
 
 bool SimHostStartFromEnvironment() {
-    const char *hostPath = std::getenv("RXB540_SIM_HOST");
-    if (hostPath == nullptr) {
-        std::fprintf(stderr, "rxb540-sim: RXB540_SIM_HOST is not set; it must name a host file\n");
-        std::exit(2);
-    }
-    std::string error;
-    if (!SimHostLoadFile(hostPath, &error)) {
-        std::fprintf(stderr, "rxb540-sim: %s\n", error.c_str());
-        std::exit(2);
-    }
-    const char *logPath = std::getenv("RXB540_SIM_LOG");
-    if (logPath != nullptr && logPath[0] != '\0') {
-        std::FILE *log = std::fopen(logPath, "a");
-        if (log == nullptr) {
-            std::fprintf(stderr, "rxb540-sim: cannot open log file %s: %s\n", logPath, std::strerror(errno));
-            std::exit(2);
-        }
-        std::fclose(log);
-        SimHostSetLog(logPath);
-        std::atexit(LogProcessEndAtExit);
+    // The process ends only after StartFromEnvironment has returned, so that
+    // no string of it is left behind unreleased.
+    const int status = StartFromEnvironment();
+    if (status != 0) {
+        std::exit(status);
     }
     return true;
 }

@@ -5,25 +5,46 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <sstream>
 
 namespace {
+
+// The words of RXB540_TEST_WRAPPER, split at white space: a command that the
+// program is run under (valgrind, for one). Empty when the variable is unset.
+std::vector<std::string> WrapperWords() {
+    std::vector<std::string> words;
+    const char *wrapper = std::getenv("RXB540_TEST_WRAPPER");
+    std::istringstream stream(wrapper == nullptr ? "" : wrapper);
+    for (std::string word; stream >> word;) {
+        words.push_back(word);
+    }
+    return words;
+}
 
 [[noreturn]] void RunChild(const std::vector<std::string> &argv,
                            const std::vector<std::pair<std::string, std::string>> &env, int outFd,
                            int errFd) {
     dup2(outFd, STDOUT_FILENO);
     dup2(errFd, STDERR_FILENO);
+    // The pipes reach the program only as its standard output and error.
+    for (int fd : {outFd, errFd}) {
+        if (fd > STDERR_FILENO) {
+            close(fd);
+        }
+    }
     unsetenv("RXB540_SIM_HOST");
     unsetenv("RXB540_SIM_LOG");
     for (const auto &variable : env) {
         setenv(variable.first.c_str(), variable.second.c_str(), 1);
     }
+    std::vector<std::string> command = WrapperWords();
+    command.insert(command.end(), argv.begin(), argv.end());
     std::vector<char *> args;
-    for (const std::string &arg : argv) {
-        args.push_back(const_cast<char *>(arg.c_str()));
+    for (std::string &arg : command) {
+        args.push_back(arg.data());
     }
     args.push_back(nullptr);
-    execv(args[0], args.data());
+    execvp(args[0], args.data());
     _exit(127);
 }
 

@@ -14,7 +14,9 @@ struct ProcessResult {
 
 // Runs argv[0] (a path) with the arguments argv[1...]. The child inherits this
 // process's environment without the simulated host's variables, then gets
-// the variables in env.
+// the variables in env. When RXB540_TEST_WRAPPER is set, its words come
+// before argv, so that the program runs under that command (a memory checker,
+// say); the program still sees argv[0] as its name.
 ProcessResult RunProcess(const std::vector<std::string> &argv,
                          const std::vector<std::pair<std::string, std::string>> &env);
 
