@@ -1,5 +1,6 @@
 #include "app/commands.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +23,17 @@ int RunListSerials(int, char **) {
     EndProcess(1);
 }
 
+// Output that could not be written makes a normal end a failure: a script
+// that reads the listing or the new serial number must not take a lost or cut
+// result for success.
+int StatusAfterOutput(int status) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "error writing output: %s\n", std::strerror(errno));
+        return 1;
+    }
+    return status;
+}
+
 bool IsAtoiSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
@@ -42,7 +54,7 @@ int RunCommandLine(int argc, char **argv) {
     }
     for (std::size_t row = 0; row < COMMAND_TABLE_ROWS; ++row) {
         if (std::strcmp(argv[1], COMMAND_TABLE[row].word) == 0) {
-            return COMMAND_TABLE[row].action(argc, argv);
+            return StatusAfterOutput(COMMAND_TABLE[row].action(argc, argv));
         }
     }
     EndWithUsage(programName);

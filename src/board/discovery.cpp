@@ -82,7 +82,7 @@ bool ReadNarrowString(ReadHidString read, HANDLE handle, char (&buffer)[HID_STRI
 void PrintListedSerial(const char *serial) {
     char line[HID_STRING_UNITS + 1];
     std::size_t length = 0;
-    for (; serial[length] != '\0' && length < HID_STRING_UNITS; ++length) {
+    for (; length < HID_STRING_UNITS && serial[length] != '\0'; ++length) {
         const unsigned char byte = static_cast<unsigned char>(serial[length]);
         line[length] = (byte < 0x20 || byte == 0x7F) ? '?' : serial[length];
     }

@@ -1,6 +1,7 @@
 // The programs as a user or a script meets them: arguments in; standard
 // output, standard error and exit status out, compared byte for byte.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <regex>
 #include <string>
@@ -177,6 +178,23 @@ TEST_F(Cli, InitWritesANewSerialIntoTheFirstBoardThatPassesAllStringTests) {
 TEST_F(Cli, InitWithoutABoardPrintsOnlyTheError) {
     ExpectResult(Run(FOREIGN, {"init"}), "", "error finding ANY: The specified device was not found\n", 1);
     EXPECT_EQ(Log(), "enumerate\nopen 0\nclose 0\nend open=0\n");
+}
+
+TEST_F(Cli, OutputThatCannotBeWrittenIsAFailure) {
+    if (access("/dev/full", W_OK) != 0) {
+        GTEST_SKIP() << "no /dev/full";
+    }
+    const std::vector<std::pair<std::string, std::string>> env = {{"RXB540_SIM_HOST", hostPath}};
+    const std::string full = "error writing output: No space left on device\n";
+    WriteTextFile(hostPath, Board("1700000001"));
+    ExpectResult(RunProcess({PROGRAM, "list"}, env, "/dev/full"), "", full, 1);
+    // The board took the new serial number, but nobody learnt it.
+    ExpectResult(RunProcess({PROGRAM, "init"}, env, "/dev/full"), "", full, 1);
+    EXPECT_NE(Host(), Board("1700000001"));
+    // Nothing to write, nothing lost.
+    ExpectResult(RunProcess({PROGRAM, "set", "ANY", "1"}, env, "/dev/full"), "", "", 0);
+    WriteTextFile(hostPath, "");
+    ExpectResult(RunProcess({PROGRAM, "list"}, env, "/dev/full"), "", "", 0);
 }
 
 TEST_F(Cli, SimulatedHostProblemsEndWithStatusTwoBeforeAnyCommand) {

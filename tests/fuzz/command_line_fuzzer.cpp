@@ -456,6 +456,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     std::vector<std::string> args = GenerateArguments(in, host);
     std::vector<char *> argv;
+    argv.reserve(args.size() + 1);
     for (std::string &arg : args) {
         argv.push_back(arg.data());
     }

@@ -92,6 +92,8 @@ TEST(SimHostDetail, SizeQueryThenPathWithTheHeaderSize) {
     ASSERT_EQ(size, offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + 6);
     union {
         SP_DEVICE_INTERFACE_DETAIL_DATA_A detail;
+        // Room for the path after the header; reached only through detail.
+        // cppcheck-suppress unusedStructMember
         char bytes[64];
     } buffer;
     buffer.detail.cbSize = size;  // the buffer's size is not the header's size

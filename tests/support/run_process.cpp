@@ -1,5 +1,6 @@
 #include "support/run_process.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,10 +23,17 @@ std::vector<std::string> WrapperWords() {
 }
 
 [[noreturn]] void RunChild(const std::vector<std::string> &argv,
-                           const std::vector<std::pair<std::string, std::string>> &env, int outFd,
-                           int errFd) {
+                           const std::vector<std::pair<std::string, std::string>> &env,
+                           const std::string &stdoutFile, int outFd, int errFd) {
     dup2(outFd, STDOUT_FILENO);
     dup2(errFd, STDERR_FILENO);
+    if (!stdoutFile.empty()) {
+        const int fileFd = open(stdoutFile.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fileFd < 0 || dup2(fileFd, STDOUT_FILENO) < 0) {
+            _exit(127);
+        }
+        close(fileFd);
+    }
     // The pipes reach the program only as its standard output and error.
     for (int fd : {outFd, errFd}) {
         if (fd > STDERR_FILENO) {
@@ -40,6 +48,7 @@ std::vector<std::string> WrapperWords() {
     std::vector<std::string> command = WrapperWords();
     command.insert(command.end(), argv.begin(), argv.end());
     std::vector<char *> args;
+    args.reserve(command.size() + 1);
     for (std::string &arg : command) {
         args.push_back(arg.data());
     }
@@ -77,7 +86,8 @@ void Drain(int outFd, int errFd, std::string *out, std::string *err) {
 }  // namespace
 
 ProcessResult RunProcess(const std::vector<std::string> &argv,
-                         const std::vector<std::pair<std::string, std::string>> &env) {
+                         const std::vector<std::pair<std::string, std::string>> &env,
+                         const std::string &stdoutFile) {
     ProcessResult result = {"", "", -1};
     int outPipe[2];
     int errPipe[2];
@@ -93,7 +103,7 @@ ProcessResult RunProcess(const std::vector<std::string> &argv,
     if (child == 0) {
         close(outPipe[0]);
         close(errPipe[0]);
-        RunChild(argv, env, outPipe[1], errPipe[1]);
+        RunChild(argv, env, stdoutFile, outPipe[1], errPipe[1]);
     }
     close(outPipe[1]);
     close(errPipe[1]);

@@ -16,8 +16,10 @@ struct ProcessResult {
 // process's environment without the simulated host's variables, then gets
 // the variables in env. When RXB540_TEST_WRAPPER is set, its words come
 // before argv, so that the program runs under that command (a memory checker,
-// say); the program still sees argv[0] as its name.
+// say); the program still sees argv[0] as its name. With stdoutFile, the
+// program's standard output goes to that file instead (and out stays empty).
 ProcessResult RunProcess(const std::vector<std::string> &argv,
-                         const std::vector<std::pair<std::string, std::string>> &env);
+                         const std::vector<std::pair<std::string, std::string>> &env,
+                         const std::string &stdoutFile = "");
 
 #endif  // RXB540_TESTS_SUPPORT_RUN_PROCESS_H
