@@ -373,7 +373,8 @@ struct Expectation {
     int written;  // the interface that gets the report, or -1
 };
 
-Expectation Expect(const std::vector<ModelInterface> &host, const std::vector<std::string> &args) {
+Expectation Expect(const std::vector<ModelInterface> &host, bool deviceListFails,
+                   const std::vector<std::string> &args) {
     const Expectation usage = {true, 1, -1};
     if (args.size() < 2) {
         return usage;
@@ -387,7 +388,7 @@ Expectation Expect(const std::vector<ModelInterface> &host, const std::vector<st
     if (args[1] == "set" && args.size() < 4) {
         return usage;
     }
-    const int selected = ExpectedSelection(host, args[1] == "set" ? args[2] : "ANY");
+    const int selected = deviceListFails ? -1 : ExpectedSelection(host, args[1] == "set" ? args[2] : "ANY");
     if (selected < 0) {
         return {true, 1, -1};
     }
@@ -415,11 +416,12 @@ void CheckReport(const std::string &report, const std::vector<std::string> &args
     Require(report == expected, "init's serial number is followed by zeros only");
 }
 
-void CheckRun(const std::vector<ModelInterface> &host, const std::vector<std::string> &args,
-              const CommandLineRun &run, std::time_t before, std::time_t after) {
+void CheckRun(const std::vector<ModelInterface> &host, bool deviceListFails,
+              const std::vector<std::string> &args, const CommandLineRun &run, std::time_t before,
+              std::time_t after) {
     Require(SimHostOpenHandleCount() == 0, "every handle is closed when the run ends");
     Require(SimHostOpenListCount() == 0, "every device list is released when the run ends");
-    const Expectation expected = Expect(host, args);
+    const Expectation expected = Expect(host, deviceListFails, args);
     const std::vector<SimFeatureCall> &calls = SimHostFeatureCalls();
     Require(calls.size() <= 1, "at most one feature report per run");
     Require(run.endedThroughProcessExit == expected.endsThroughProcessExit,
@@ -454,6 +456,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::string text = HostText(in, host);
     Require(SimHostLoadText(text, &error), "the generated host loads: " + error + "\n" + text);
 
+    // A host in trouble can fail to make the device list at all.
+    const bool deviceListFails = in.ConsumeIntegralInRange(0, 15) == 0;
+    if (deviceListFails) {
+        SimHostFailNextDeviceList();
+    }
     std::vector<std::string> args = GenerateArguments(in, host);
     std::vector<char *> argv;
     argv.reserve(args.size() + 1);
@@ -465,6 +472,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::time_t before = std::time(nullptr);
     const CommandLineRun run = RunCommandLineCatchingExit(static_cast<int>(args.size()), argv.data());
     const std::time_t after = std::time(nullptr);
-    CheckRun(host, args, run, before, after);
+    CheckRun(host, deviceListFails, args, run, before, after);
     return 0;
 }
