@@ -156,6 +156,17 @@ HANDLE OpenPath(const std::string &path) {
                        nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
+// "vendor:product version" in hexadecimal, or "(read failed)".
+std::string Attributes(HANDLE handle) {
+    HIDD_ATTRIBUTES attributes;
+    attributes.Size = sizeof(attributes);
+    if (!HidD_GetAttributes(handle, &attributes)) {
+        return "(read failed)";
+    }
+    return Hex(attributes.VendorID, 4) + ":" + Hex(attributes.ProductID, 4) + " " +
+           Hex(attributes.VersionNumber, 4);
+}
+
 typedef BOOLEAN (*StringCall)(HANDLE, PVOID, ULONG);
 
 // The string a call gives in a 512-byte buffer, or READ_FAILED.
@@ -262,15 +273,8 @@ TEST_F(LinuxHidraw, UsbDevicesGiveTheirIdsAndTheStringsOfTheirOwnUsbDevice) {
     ASSERT_NE(board, INVALID_HANDLE_VALUE);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
 
-    HIDD_ATTRIBUTES attributes;
-    attributes.Size = sizeof(attributes);
-    ASSERT_TRUE(HidD_GetAttributes(other, &attributes));
-    EXPECT_EQ(attributes.VendorID, 0x1234);
-    EXPECT_EQ(attributes.ProductID, 0x5678);
-    ASSERT_TRUE(HidD_GetAttributes(board, &attributes));
-    EXPECT_EQ(attributes.VendorID, 0x16C0);
-    EXPECT_EQ(attributes.ProductID, 0x05DF);
-    EXPECT_EQ(attributes.VersionNumber, 0x0100);
+    EXPECT_EQ(Attributes(other), "1234:5678 0100");
+    EXPECT_EQ(Attributes(board), "16C0:05DF 0100");
 
     EXPECT_EQ(ReadString(HidD_GetManufacturerString, board), u"example.com");
     EXPECT_EQ(ReadString(HidD_GetProductString, other), u"Gadget");
@@ -305,12 +309,7 @@ TEST_F(LinuxHidraw, OtherBusesGiveNameAndUniqueIdButNoManufacturer) {
     ASSERT_NE(keyboard, INVALID_HANDLE_VALUE);
     ASSERT_NE(pad, INVALID_HANDLE_VALUE);
 
-    HIDD_ATTRIBUTES attributes;
-    attributes.Size = sizeof(attributes);
-    ASSERT_TRUE(HidD_GetAttributes(keyboard, &attributes));
-    EXPECT_EQ(attributes.VendorID, 0x046D);
-    EXPECT_EQ(attributes.ProductID, 0xB35B);
-    EXPECT_EQ(attributes.VersionNumber, 0);
+    EXPECT_EQ(Attributes(keyboard), "046D:B35B 0000");
     EXPECT_EQ(ReadString(HidD_GetManufacturerString, keyboard), READ_FAILED);
     EXPECT_EQ(ReadString(HidD_GetProductString, keyboard), u"MX Keys");
     EXPECT_EQ(ReadString(HidD_GetSerialNumberString, keyboard), u"aa:bb:cc:dd:ee:ff");
@@ -410,13 +409,11 @@ TEST_F(LinuxHidraw, CallsOnAClosedOrNonHidrawHandleFail) {
     board = OpenPath(DevPath(0));
     ASSERT_NE(board, INVALID_HANDLE_VALUE);
     ASSERT_EQ(unlink((root + "/sys/class/hidraw/hidraw0/device/uevent").c_str()), 0);
-    HIDD_ATTRIBUTES attributes;
-    attributes.Size = sizeof(attributes);
-    EXPECT_FALSE(HidD_GetAttributes(board, &attributes));
+    EXPECT_EQ(Attributes(board), "(read failed)");
     EXPECT_TRUE(CloseHandle(board));
 
     EXPECT_FALSE(HidD_SetFeature(INVALID_HANDLE_VALUE, report, sizeof(report)));
-    EXPECT_FALSE(HidD_GetAttributes(nullptr, &attributes));
+    EXPECT_EQ(Attributes(nullptr), "(read failed)");
     EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
 }
 
