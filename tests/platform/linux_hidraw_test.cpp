@@ -5,12 +5,14 @@
 // attributes. Regular files stand in for the /dev nodes, so the requests that
 // need a real hidraw node fail on them; those are exercised on real nodes by
 // the end-to-end run in a virtual machine.
+#include "board/device_identity.h"
+#include "board/discovery.h"
 #include "platform/hid_platform.h"
 #include "platform/linux_hidraw_test_roots.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +20,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -34,32 +37,13 @@ struct UsbStrings {
 };
 
 void MakeDirs(const std::string &path) {
-    for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1)) {
-        mkdir(path.substr(0, slash).c_str(), 0755);
-    }
-    mkdir(path.c_str(), 0755);
-}
-
-void WriteFile(const std::string &path, const std::string &content) {
-    std::FILE *file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr) << path;
-    std::fwrite(content.data(), 1, content.size(), file);
-    std::fclose(file);
+    std::filesystem::create_directories(path);
 }
 
 void WriteAttributeIfPresent(const std::string &path, const char *value) {
     if (value != nullptr) {
-        WriteFile(path, std::string(value) + "\n");
+        WriteTextFile(path, std::string(value) + "\n");
     }
-}
-
-int RemoveEntry(const char *path, const struct stat *, int, FTW *) {
-    return remove(path);
-}
-
-void RemoveTree(const std::string &path) {
-    nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
 std::string NodeName(int number) {
@@ -80,11 +64,11 @@ void AddHidrawNode(const std::string &root, int number, const std::string &hidDe
     const std::string name = NodeName(number);
     const std::string hidDir = root + "/sys/devices/" + hidDevice;
     MakeDirs(hidDir + "/hidraw/" + name);
-    WriteFile(hidDir + "/uevent", uevent);
+    WriteTextFile(hidDir + "/uevent", uevent);
     ASSERT_EQ(symlink("../..", (hidDir + "/hidraw/" + name + "/device").c_str()), 0);
     const std::string classLink = root + "/sys/class/hidraw/" + name;
     ASSERT_EQ(symlink(("../../devices/" + hidDevice + "/hidraw/" + name).c_str(), classLink.c_str()), 0);
-    WriteFile(root + "/dev/" + name, "");
+    WriteTextFile(root + "/dev/" + name, "");
 }
 
 std::string HidUevent(unsigned bus, unsigned vendor, unsigned product, const std::string &name,
@@ -95,9 +79,9 @@ std::string HidUevent(unsigned bus, unsigned vendor, unsigned product, const std
 
 void AddUsbDevice(const std::string &dir, unsigned vendor, unsigned product, const UsbStrings &strings) {
     MakeDirs(dir);
-    WriteFile(dir + "/idVendor", Hex(vendor, 4) + "\n");
-    WriteFile(dir + "/idProduct", Hex(product, 4) + "\n");
-    WriteFile(dir + "/bcdDevice", "0100\n");
+    WriteTextFile(dir + "/idVendor", Hex(vendor, 4) + "\n");
+    WriteTextFile(dir + "/idProduct", Hex(product, 4) + "\n");
+    WriteTextFile(dir + "/bcdDevice", "0100\n");
     WriteAttributeIfPresent(dir + "/manufacturer", strings.manufacturer);
     WriteAttributeIfPresent(dir + "/product", strings.product);
     WriteAttributeIfPresent(dir + "/serial", strings.serial);
@@ -123,7 +107,12 @@ void AddUsbHidNode(const std::string &root, int number, int port, unsigned vendo
 }
 
 void AddRelayBoard(const std::string &root, int number, const char *serial) {
-    AddUsbHidNode(root, number, number + 1, 0x16C0, 0x05DF, {"example.com", "RXB540", serial});
+    AddUsbHidNode(root, number, number + 1, RELAY_VENDOR_ID, RELAY_PRODUCT_ID,
+                  {RELAY_MANUFACTURER, RELAY_PRODUCT, serial});
+}
+
+std::u16string RelayManufacturer() {
+    return std::u16string(RELAY_MANUFACTURER, RELAY_MANUFACTURER + std::strlen(RELAY_MANUFACTURER));
 }
 
 HDEVINFO OpenHidList() {
@@ -181,13 +170,17 @@ std::u16string ReadString(StringCall call, HANDLE handle) {
     return std::u16string(buffer, end);
 }
 
+DeviceResult FindRelayBoard(HidHandle *handle, SerialSelector selector) {
+    return OpenHidDevice(handle, RELAY_VENDOR_ID, RELAY_MANUFACTURER, RELAY_PRODUCT_ID, RELAY_PRODUCT,
+                         selector);
+}
+
 struct LinuxHidraw : ::testing::Test {
     std::string root;
 
     void SetUp() override {
-        std::string pattern = ::testing::TempDir() + "rxb540-hidraw-XXXXXX";
-        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-        root = pattern;
+        root = MakeTempDir();
+        ASSERT_FALSE(root.empty());
         MakeDirs(root + "/sys/class/hidraw");
         MakeDirs(root + "/dev");
         SetHidrawRootsForTests((root + "/sys").c_str(), (root + "/dev").c_str());
@@ -276,7 +269,7 @@ TEST_F(LinuxHidraw, UsbDevicesGiveTheirIdsAndTheStringsOfTheirOwnUsbDevice) {
     EXPECT_EQ(Attributes(other), "1234:5678 0100");
     EXPECT_EQ(Attributes(board), "16C0:05DF 0100");
 
-    EXPECT_EQ(ReadString(HidD_GetManufacturerString, board), u"example.com");
+    EXPECT_EQ(ReadString(HidD_GetManufacturerString, board), RelayManufacturer());
     EXPECT_EQ(ReadString(HidD_GetProductString, other), u"Gadget");
     EXPECT_EQ(ReadString(HidD_GetProductString, board), u"RXB540");
     EXPECT_EQ(ReadString(HidD_GetSerialNumberString, board), u"20240101");
@@ -289,7 +282,7 @@ TEST_F(LinuxHidraw, UsbDeviceWithoutSerialAttributeHasNoReadableSerial) {
     AddRelayBoard(root, 0, nullptr);
     HANDLE board = OpenPath(DevPath(0));
     ASSERT_NE(board, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(ReadString(HidD_GetManufacturerString, board), u"example.com");
+    EXPECT_EQ(ReadString(HidD_GetManufacturerString, board), RelayManufacturer());
     EXPECT_EQ(ReadString(HidD_GetProductString, board), u"RXB540");
     EXPECT_EQ(ReadString(HidD_GetSerialNumberString, board), READ_FAILED);
     EXPECT_TRUE(CloseHandle(board));
@@ -415,6 +408,33 @@ TEST_F(LinuxHidraw, CallsOnAClosedOrNonHidrawHandleFail) {
     EXPECT_FALSE(HidD_SetFeature(INVALID_HANDLE_VALUE, report, sizeof(report)));
     EXPECT_EQ(Attributes(nullptr), "(read failed)");
     EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
+}
+
+// Discovery, unchanged, on top of this backend: boards in node order, the
+// ones that cannot be opened or read passed over.
+TEST_F(LinuxHidraw, DiscoveryFindsTheBoardsThroughThisBackend) {
+    AddRelayBoard(root, 10, "B");
+    AddRelayBoard(root, 2, "A");
+    AddRelayBoard(root, 1, nullptr);
+    AddRelayBoard(root, 3, "C");
+    ASSERT_EQ(unlink(DevPath(3).c_str()), 0);
+    AddUsbHidNode(root, 0, 9, 0x1234, 0x5678, {RELAY_MANUFACTURER, RELAY_PRODUCT, "D"});
+
+    ::testing::internal::CaptureStdout();
+    HidHandle handle = nullptr;
+    EXPECT_EQ(FindRelayBoard(&handle, nullptr), DEVICE_NOT_FOUND);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "A\nB\n");
+
+    const struct {
+        const char *selector;
+        const char16_t *serial;
+    } selections[] = {{"B", u"B"}, {"ANY", u"A"}};
+    for (const auto &selection : selections) {
+        ASSERT_EQ(FindRelayBoard(&handle, selection.selector), DEVICE_OK);
+        EXPECT_EQ(ReadString(HidD_GetSerialNumberString, handle), selection.serial);
+        EXPECT_TRUE(CloseHandle(handle));
+    }
+    EXPECT_EQ(FindRelayBoard(&handle, "C"), DEVICE_NOT_FOUND);
 }
 
 }  // namespace
