@@ -12,6 +12,12 @@
 //   converted to UTF-16 for the caller.
 // - Feature report: the HIDIOCSFEATURE request; the first byte is the report
 //   ID, 0 for a device without numbered reports.
+//
+// A discovery pass visits every node, so the work per node is kept small:
+// paths and sysfs files live in fixed buffers on the stack (no heap use per
+// node), and a node whose IDs come from the HIDIOCGRAWINFO request costs no
+// sysfs read unless it sits on the USB bus, whose release number is read.
+// The heap holds only the device list and the table of open descriptors.
 #include "platform/hid_platform.h"
 #include "platform/linux_hidraw_test_roots.h"
 
@@ -25,12 +31,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdarg>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -42,27 +47,44 @@ const DWORD SPINT_ACTIVE = 0x00000001;
 const char DEFAULT_SYSFS_ROOT[] = "/sys";
 const char DEFAULT_DEVICE_ROOT[] = "/dev";
 const char HIDRAW_PREFIX[] = "hidraw";
+const std::size_t HIDRAW_MAX_DIGITS = 9;
+// "hidraw", at most nine digits and the terminating zero.
+const std::size_t NODE_NAME_BYTES = sizeof(HIDRAW_PREFIX) + HIDRAW_MAX_DIGITS;
 // Every sysfs attribute fits in one page; nothing longer is read from a file.
 const std::size_t SYSFS_READ_LIMIT = 4096;
 const char16_t REPLACEMENT_CHARACTER = 0xFFFD;
 
-std::string g_sysfsRoot = DEFAULT_SYSFS_ROOT;
-std::string g_deviceRoot = DEFAULT_DEVICE_ROOT;
+// A path in a fixed buffer; a path that does not fit could not be opened.
+typedef char PathBuffer[PATH_MAX];
+
+// A folder that the backend reads below; `usable` is false when the folder
+// named for the tests was too long to be opened. The canonical form of the
+// sysfs root bounds every walk up the device tree; it is found on first use.
+struct Root {
+    char path[PATH_MAX];
+    bool usable;
+    char canonical[PATH_MAX];
+    bool canonicalKnown;
+};
+
+Root g_sysfsRoot = {"/sys", true, "", false};
+Root g_deviceRoot = {"/dev", true, "", false};
 
 struct HidrawNode {
     unsigned long number;
-    std::string name;
+    char name[NODE_NAME_BYTES];
 };
 
 // The object behind an HDEVINFO.
 struct DeviceList {
-    std::vector<HidrawNode> nodes;
+    HidrawNode *nodes;
+    std::size_t count;
 };
 
 // An open descriptor with the name of the hidraw node it was opened as.
 struct OpenNode {
     int fd;
-    std::string name;
+    char name[NODE_NAME_BYTES];  // empty when the path did not end in a node name
 };
 
 // The string calls receive only a handle, yet the strings live in sysfs under
@@ -71,8 +93,23 @@ struct OpenNode {
 // end in that name. Asking the descriptor itself (its device number through
 // /sys/dev/char) would work only for a real character device, not for the
 // regular files that stand in for nodes in the backend's tests, so the same
-// lookup serves both.
-std::vector<OpenNode> g_openNodes;
+// lookup serves both. The table grows only when more descriptors are open at
+// once than ever before; discovery holds one at a time.
+OpenNode *g_openNodes = nullptr;
+std::size_t g_openNodeCount = 0;
+std::size_t g_openNodeCapacity = 0;
+
+// The content of one small sysfs file.
+struct SysfsFile {
+    char data[SYSFS_READ_LIMIT];
+    std::size_t length;
+};
+
+// A run of bytes inside a buffer, not terminated.
+struct TextSpan {
+    const char *data;
+    std::size_t length;
+};
 
 struct HidId {
     unsigned long bus;
@@ -86,6 +123,22 @@ bool IsHidInterfaceClass(const GUID *guid) {
     return guid != nullptr && std::memcmp(guid, &HID_INTERFACE_CLASS, sizeof(GUID)) == 0;
 }
 
+void SetRoot(Root *root, const char *path, const char *fallback) {
+    const char *chosen = path != nullptr ? path : fallback;
+    root->usable = std::strlen(chosen) < sizeof(root->path);
+    root->canonicalKnown = false;
+    std::snprintf(root->path, sizeof(root->path), "%s", root->usable ? chosen : "");
+}
+
+// Formats a path into `out`; false when it does not fit.
+__attribute__((format(printf, 2, 3))) bool FormatPath(PathBuffer out, const char *format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    const int length = std::vsnprintf(out, sizeof(PathBuffer), format, arguments);
+    va_end(arguments);
+    return length >= 0 && static_cast<std::size_t>(length) < sizeof(PathBuffer);
+}
+
 // Accepts exactly "hidraw" followed by one to nine decimal digits.
 bool ParseHidrawName(const char *name, unsigned long *number) {
     const std::size_t prefixLength = sizeof(HIDRAW_PREFIX) - 1;
@@ -94,7 +147,7 @@ bool ParseHidrawName(const char *name, unsigned long *number) {
     }
     const char *digits = name + prefixLength;
     const std::size_t digitCount = std::strlen(digits);
-    if (digitCount == 0 || digitCount > 9) {
+    if (digitCount == 0 || digitCount > HIDRAW_MAX_DIGITS) {
         return false;
     }
     for (const char *p = digits; *p != '\0'; ++p) {
@@ -106,33 +159,62 @@ bool ParseHidrawName(const char *name, unsigned long *number) {
     return true;
 }
 
-std::string HidrawClassDir() {
-    return g_sysfsRoot + "/class/hidraw";
+// Copies a name that ParseHidrawName accepted, which always fits.
+void CopyNodeName(char (&out)[NODE_NAME_BYTES], const char *name) {
+    std::memcpy(out, name, std::strlen(name) + 1);
 }
 
-// The HID device that a hidraw node belongs to.
-std::string NodeDeviceDir(const std::string &name) {
-    return HidrawClassDir() + "/" + name + "/device";
+bool HidrawClassDir(PathBuffer out) {
+    return g_sysfsRoot.usable && FormatPath(out, "%s/class/hidraw", g_sysfsRoot.path);
+}
+
+// The HID device that a hidraw node belongs to, or a file in its folder.
+bool NodeDevicePath(PathBuffer out, const char *name, const char *file) {
+    return g_sysfsRoot.usable && FormatPath(out, "%s/class/hidraw/%s/device%s%s", g_sysfsRoot.path, name,
+                                            file[0] != '\0' ? "/" : "", file);
+}
+
+bool AppendNode(DeviceList *list, std::size_t *capacity, unsigned long number, const char *name) {
+    if (list->count == *capacity) {
+        const std::size_t grown = *capacity == 0 ? 16 : *capacity * 2;
+        void *nodes = std::realloc(list->nodes, grown * sizeof(HidrawNode));
+        if (nodes == nullptr) {
+            return false;
+        }
+        list->nodes = static_cast<HidrawNode *>(nodes);
+        *capacity = grown;
+    }
+    HidrawNode &node = list->nodes[list->count++];
+    node.number = number;
+    CopyNodeName(node.name, name);
+    return true;
 }
 
 // A host without the hidraw class folder (no driver loaded) has no nodes.
-std::vector<HidrawNode> SnapshotHidrawNodes() {
-    std::vector<HidrawNode> nodes;
-    DIR *dir = opendir(HidrawClassDir().c_str());
+// False only when memory for the snapshot ran out.
+bool SnapshotHidrawNodes(DeviceList *list) {
+    PathBuffer classDir;
+    DIR *dir = HidrawClassDir(classDir) ? opendir(classDir) : nullptr;
     if (dir == nullptr) {
-        return nodes;
+        return true;
     }
-    for (const dirent *entry = readdir(dir); entry != nullptr; entry = readdir(dir)) {
-        HidrawNode node;
-        if (ParseHidrawName(entry->d_name, &node.number)) {
-            node.name = entry->d_name;
-            nodes.push_back(node);
+    std::size_t capacity = 0;
+    bool ok = true;
+    for (const dirent *entry = readdir(dir); ok && entry != nullptr; entry = readdir(dir)) {
+        unsigned long number = 0;
+        if (ParseHidrawName(entry->d_name, &number)) {
+            ok = AppendNode(list, &capacity, number, entry->d_name);
         }
     }
     closedir(dir);
-    std::sort(nodes.begin(), nodes.end(),
+    std::sort(list->nodes, list->nodes + list->count,
               [](const HidrawNode &a, const HidrawNode &b) { return a.number < b.number; });
-    return nodes;
+    return ok;
+}
+
+void DestroyList(DeviceList *list) {
+    std::free(list->nodes);
+    std::free(list);
 }
 
 DeviceList *ListFromHandle(HDEVINFO set) {
@@ -156,26 +238,43 @@ int FdFromHandle(HANDLE handle) {
 }
 
 const OpenNode *FindOpenNode(int fd) {
-    for (const OpenNode &node : g_openNodes) {
-        if (node.fd == fd) {
-            return &node;
+    for (std::size_t i = 0; i < g_openNodeCount; ++i) {
+        if (g_openNodes[i].fd == fd) {
+            return &g_openNodes[i];
         }
     }
     return nullptr;
 }
 
 void ForgetOpenNode(int fd) {
-    g_openNodes.erase(std::remove_if(g_openNodes.begin(), g_openNodes.end(),
-                                     [fd](const OpenNode &node) { return node.fd == fd; }),
-                      g_openNodes.end());
+    OpenNode *end = std::remove_if(g_openNodes, g_openNodes + g_openNodeCount,
+                                   [fd](const OpenNode &node) { return node.fd == fd; });
+    g_openNodeCount = static_cast<std::size_t>(end - g_openNodes);
 }
 
 // The node name that a path ends in, or "" when it does not end in one.
-std::string NodeNameOfPath(const char *path) {
+void NodeNameOfPath(const char *path, char (&name)[NODE_NAME_BYTES]) {
     const char *slash = std::strrchr(path, '/');
-    const char *name = slash == nullptr ? path : slash + 1;
+    const char *last = slash == nullptr ? path : slash + 1;
     unsigned long number = 0;
-    return ParseHidrawName(name, &number) ? std::string(name) : std::string();
+    CopyNodeName(name, ParseHidrawName(last, &number) ? last : "");
+}
+
+bool RememberOpenNode(int fd, const char *path) {
+    ForgetOpenNode(fd);
+    if (g_openNodeCount == g_openNodeCapacity) {
+        const std::size_t grown = g_openNodeCapacity == 0 ? 4 : g_openNodeCapacity * 2;
+        void *nodes = std::realloc(g_openNodes, grown * sizeof(OpenNode));
+        if (nodes == nullptr) {
+            return false;
+        }
+        g_openNodes = static_cast<OpenNode *>(nodes);
+        g_openNodeCapacity = grown;
+    }
+    OpenNode &node = g_openNodes[g_openNodeCount++];
+    node.fd = fd;
+    NodeNameOfPath(path, node.name);
+    return true;
 }
 
 int OpenFlagsForAccess(DWORD access) {
@@ -188,16 +287,15 @@ int OpenFlagsForAccess(DWORD access) {
 }
 
 // Reads at most SYSFS_READ_LIMIT bytes of a file; false when it cannot be read.
-bool ReadSmallFile(const std::string &path, std::string *content) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+bool ReadSmallFile(const char *path, SysfsFile *file) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
-    char buffer[SYSFS_READ_LIMIT];
     std::size_t used = 0;
     bool ok = true;
-    while (used < sizeof(buffer)) {
-        const ssize_t got = read(fd, buffer + used, sizeof(buffer) - used);
+    while (used < sizeof(file->data)) {
+        const ssize_t got = read(fd, file->data + used, sizeof(file->data) - used);
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -210,34 +308,34 @@ bool ReadSmallFile(const std::string &path, std::string *content) {
         used += static_cast<std::size_t>(got);
     }
     close(fd);
-    if (ok) {
-        content->assign(buffer, used);
-    }
+    file->length = used;
     return ok;
 }
 
 // A sysfs attribute holding one text value ends in a line feed.
-bool ReadAttribute(const std::string &path, std::string *value) {
+bool ReadAttribute(const char *path, SysfsFile *value) {
     if (!ReadSmallFile(path, value)) {
         return false;
     }
-    if (!value->empty() && value->back() == '\n') {
-        value->pop_back();
+    if (value->length > 0 && value->data[value->length - 1] == '\n') {
+        --value->length;
     }
     return true;
 }
 
 // Finds "key=value" among the lines of a uevent file.
-bool FindUeventValue(const std::string &uevent, const char *key, std::string *value) {
-    const std::string prefix = std::string(key) + "=";
+bool FindUeventValue(const SysfsFile &uevent, const char *key, TextSpan *value) {
+    const std::size_t keyLength = std::strlen(key);
     std::size_t lineStart = 0;
-    while (lineStart < uevent.size()) {
-        std::size_t lineEnd = uevent.find('\n', lineStart);
-        if (lineEnd == std::string::npos) {
-            lineEnd = uevent.size();
-        }
-        if (uevent.compare(lineStart, prefix.size(), prefix) == 0) {
-            value->assign(uevent, lineStart + prefix.size(), lineEnd - lineStart - prefix.size());
+    while (lineStart < uevent.length) {
+        const char *lineEndAt =
+            static_cast<const char *>(std::memchr(uevent.data + lineStart, '\n', uevent.length - lineStart));
+        const std::size_t lineEnd =
+            lineEndAt == nullptr ? uevent.length : static_cast<std::size_t>(lineEndAt - uevent.data);
+        const std::size_t lineLength = lineEnd - lineStart;
+        if (lineLength > keyLength && std::memcmp(uevent.data + lineStart, key, keyLength) == 0 &&
+            uevent.data[lineStart + keyLength] == '=') {
+            *value = {uevent.data + lineStart + keyLength + 1, lineLength - keyLength - 1};
             return true;
         }
         lineStart = lineEnd + 1;
@@ -264,51 +362,82 @@ bool ParseHexField(const char **cursor, char terminator, unsigned long max, unsi
     return true;
 }
 
+// Parses a whole value that holds one hexadecimal number up to `max`. The
+// value is copied so that it ends in a zero byte; like any C string it ends
+// at its first zero byte.
+bool ParseHexValue(const TextSpan &text, unsigned long max, unsigned long *value) {
+    char copy[SYSFS_READ_LIMIT + 1];
+    std::memcpy(copy, text.data, text.length);
+    copy[text.length] = '\0';
+    const char *cursor = copy;
+    return ParseHexField(&cursor, '\0', max, value);
+}
+
 // HID_ID is "bus:vendor:product" in hexadecimal, as the HID core writes it.
-bool ParseHidId(const std::string &text, HidId *id) {
-    const char *cursor = text.c_str();
+bool ParseHidId(const TextSpan &text, HidId *id) {
+    char copy[SYSFS_READ_LIMIT + 1];
+    std::memcpy(copy, text.data, text.length);
+    copy[text.length] = '\0';
+    const char *cursor = copy;
     return ParseHexField(&cursor, ':', 0xFFFF, &id->bus) &&
            ParseHexField(&cursor, ':', 0xFFFF, &id->vendor) &&
            ParseHexField(&cursor, '\0', 0xFFFF, &id->product);
 }
 
-bool ReadNodeUevent(const std::string &name, std::string *uevent) {
-    return !name.empty() && ReadSmallFile(NodeDeviceDir(name) + "/uevent", uevent);
+bool ReadNodeUevent(const char *name, SysfsFile *uevent) {
+    PathBuffer path;
+    return name[0] != '\0' && NodeDevicePath(path, name, "uevent") && ReadSmallFile(path, uevent);
 }
 
-bool ReadNodeHidId(const std::string &uevent, HidId *id) {
-    std::string text;
+bool ReadNodeHidId(const SysfsFile &uevent, HidId *id) {
+    TextSpan text;
     return FindUeventValue(uevent, "HID_ID", &text) && ParseHidId(text, id);
 }
 
-bool CanonicalPath(const std::string &path, std::string *canonical) {
-    char *resolved = realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) {
+// The canonical form of an existing path, as realpath gives it. The kernel
+// tells it for an open descriptor in one step through /proc, where realpath
+// looks at every component of the path in turn, a dozen or more system calls
+// for a sysfs device; realpath remains for a host without /proc.
+bool CanonicalPath(const char *path, PathBuffer canonical) {
+    const int fd = open(path, O_PATH | O_CLOEXEC);
+    if (fd < 0) {
         return false;
     }
-    canonical->assign(resolved);
-    std::free(resolved);
-    return true;
+    char link[32];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t length = readlink(link, canonical, sizeof(PathBuffer) - 1);
+    close(fd);
+    if (length > 0 && static_cast<std::size_t>(length) < sizeof(PathBuffer) - 1 && canonical[0] == '/') {
+        canonical[length] = '\0';
+        return true;
+    }
+    return realpath(path, canonical) != nullptr;
 }
 
 // The USB device of a node on the USB bus: the first folder above the node's
 // HID device that has an idVendor attribute, never above the sysfs root.
-bool FindUsbDeviceDir(const std::string &name, std::string *usbDir) {
-    std::string root;
-    std::string dir;
-    if (!CanonicalPath(g_sysfsRoot, &root) || !CanonicalPath(NodeDeviceDir(name), &dir)) {
+bool FindUsbDeviceDir(const char *name, PathBuffer usbDir) {
+    PathBuffer deviceDir;
+    PathBuffer dir;
+    if (!g_sysfsRoot.canonicalKnown) {
+        g_sysfsRoot.canonicalKnown = CanonicalPath(g_sysfsRoot.path, g_sysfsRoot.canonical);
+    }
+    if (!g_sysfsRoot.canonicalKnown || !NodeDevicePath(deviceDir, name, "") ||
+        !CanonicalPath(deviceDir, dir)) {
         return false;
     }
-    if (root == "/") {
-        root.clear();
-    }
-    while (dir.size() > root.size() + 1 && dir.compare(0, root.size(), root) == 0 &&
-           dir[root.size()] == '/') {
-        if (access((dir + "/idVendor").c_str(), F_OK) == 0) {
-            *usbDir = dir;
+    const char *root = g_sysfsRoot.canonical;
+    const std::size_t rootLength = std::strcmp(root, "/") == 0 ? 0 : std::strlen(root);
+    std::size_t dirLength = std::strlen(dir);
+    while (dirLength > rootLength + 1 && std::strncmp(dir, root, rootLength) == 0 && dir[rootLength] == '/') {
+        PathBuffer probe;
+        if (FormatPath(probe, "%s/idVendor", dir) && access(probe, F_OK) == 0) {
+            std::memcpy(usbDir, dir, dirLength + 1);
             return true;
         }
-        dir.erase(dir.rfind('/'));
+        char *slash = std::strrchr(dir, '/');
+        *slash = '\0';
+        dirLength = static_cast<std::size_t>(slash - dir);
     }
     return false;
 }
@@ -317,56 +446,29 @@ bool FindUsbDeviceDir(const std::string &name, std::string *usbDir) {
 // another bus may still have a USB device above it (a Bluetooth keyboard
 // behind a USB radio), whose strings are not the keyboard's, so the bus is
 // checked first.
-bool FindNodeUsbDevice(const std::string &name, const std::string &uevent, std::string *usbDir) {
+bool FindNodeUsbDevice(const char *name, const SysfsFile &uevent, PathBuffer usbDir) {
     HidId id;
     return ReadNodeHidId(uevent, &id) && id.bus == BUS_USB && FindUsbDeviceDir(name, usbDir);
 }
 
-// The device's release number, 0 where the kernel does not tell it.
-USHORT ReadVersionNumber(const std::string &name) {
-    std::string uevent;
-    std::string usbDir;
-    std::string text;
+// The release number of a node on the USB bus, 0 where sysfs does not tell it.
+USHORT ReadUsbVersionNumber(const char *name) {
+    PathBuffer usbDir;
+    PathBuffer path;
+    SysfsFile text;
     unsigned long version = 0;
-    if (!ReadNodeUevent(name, &uevent) || !FindNodeUsbDevice(name, uevent, &usbDir) ||
-        !ReadAttribute(usbDir + "/bcdDevice", &text)) {
+    if (!FindUsbDeviceDir(name, usbDir) || !FormatPath(path, "%s/bcdDevice", usbDir) ||
+        !ReadAttribute(path, &text)) {
         return 0;
     }
-    const char *cursor = text.c_str();
-    return ParseHexField(&cursor, '\0', 0xFFFF, &version) ? static_cast<USHORT>(version) : 0;
-}
-
-// A USB device's strings are the attributes of its USB device, as read when
-// it was plugged in. Other buses give only the device name and, when it is
-// not empty, the unique ID (for Bluetooth the device address); they have no
-// manufacturer string.
-bool ReadDeviceString(const std::string &name, HidStringKind kind, std::string *utf8) {
-    std::string uevent;
-    std::string usbDir;
-    if (!ReadNodeUevent(name, &uevent)) {
-        return false;
-    }
-    if (FindNodeUsbDevice(name, uevent, &usbDir)) {
-        const char *attribute = kind == MANUFACTURER_STRING ? "manufacturer"
-                                : kind == PRODUCT_STRING    ? "product"
-                                                            : "serial";
-        return ReadAttribute(usbDir + "/" + attribute, utf8);
-    }
-    HidId id;
-    if (!ReadNodeHidId(uevent, &id) || id.bus == BUS_USB || kind == MANUFACTURER_STRING) {
-        return false;
-    }
-    if (kind == PRODUCT_STRING) {
-        return FindUeventValue(uevent, "HID_NAME", utf8);
-    }
-    return FindUeventValue(uevent, "HID_UNIQ", utf8) && !utf8->empty();
+    return ParseHexValue({text.data, text.length}, 0xFFFF, &version) ? static_cast<USHORT>(version) : 0;
 }
 
 // Decodes the UTF-8 sequence at *pos and moves past it. An invalid or cut
 // sequence gives U+FFFD and moves past its longest valid beginning, at least
 // one byte, so that the next sequence is decoded on its own.
-char32_t DecodeUtf8(const std::string &text, std::size_t *pos) {
-    const unsigned char lead = static_cast<unsigned char>(text[*pos]);
+char32_t DecodeUtf8(const TextSpan &text, std::size_t *pos) {
+    const unsigned char lead = static_cast<unsigned char>(text.data[*pos]);
     ++*pos;
     if (lead < 0x80) {
         return lead;
@@ -392,10 +494,10 @@ char32_t DecodeUtf8(const std::string &text, std::size_t *pos) {
         return REPLACEMENT_CHARACTER;
     }
     for (int i = 1; i < length; ++i) {
-        if (*pos >= text.size()) {
+        if (*pos >= text.length) {
             return REPLACEMENT_CHARACTER;
         }
-        const unsigned char next = static_cast<unsigned char>(text[*pos]);
+        const unsigned char next = static_cast<unsigned char>(text.data[*pos]);
         if (next < low || next > high) {
             return REPLACEMENT_CHARACTER;
         }
@@ -422,7 +524,7 @@ std::size_t EncodeUtf16(char32_t codePoint, char16_t units[2]) {
 // bytes, and always ends it with a zero unit: a string longer than the buffer
 // is cut before the last unit that fits, and a character that needs two units
 // is never cut in half. A buffer without room for the zero unit gets nothing.
-BOOLEAN WriteUtf16String(const std::string &utf8, PVOID buffer, ULONG length) {
+BOOLEAN WriteUtf16String(const TextSpan &utf8, PVOID buffer, ULONG length) {
     const std::size_t capacity = length / sizeof(char16_t);
     if (buffer == nullptr || capacity == 0) {
         return FALSE;
@@ -430,7 +532,7 @@ BOOLEAN WriteUtf16String(const std::string &utf8, PVOID buffer, ULONG length) {
     unsigned char *out = static_cast<unsigned char *>(buffer);
     std::size_t used = 0;
     std::size_t pos = 0;
-    while (pos < utf8.size()) {
+    while (pos < utf8.length) {
         char16_t units[2];
         const std::size_t count = EncodeUtf16(DecodeUtf8(utf8, &pos), units);
         if (used + count > capacity - 1) {
@@ -444,20 +546,53 @@ BOOLEAN WriteUtf16String(const std::string &utf8, PVOID buffer, ULONG length) {
     return TRUE;
 }
 
-BOOLEAN GetDeviceString(HANDLE handle, HidStringKind kind, PVOID buffer, ULONG length) {
-    const OpenNode *node = FindOpenNode(FdFromHandle(handle));
-    std::string utf8;
-    if (node == nullptr || !ReadDeviceString(node->name, kind, &utf8)) {
+// A USB device's strings are the attributes of its USB device, as read when
+// it was plugged in. Other buses give only the device name and, when it is
+// not empty, the unique ID (for Bluetooth the device address); they have no
+// manufacturer string. The string found is written to the caller's buffer.
+BOOLEAN CopyDeviceString(const char *name, HidStringKind kind, PVOID buffer, ULONG length) {
+    SysfsFile uevent;
+    PathBuffer usbDir;
+    if (!ReadNodeUevent(name, &uevent)) {
         return FALSE;
     }
-    return WriteUtf16String(utf8, buffer, length);
+    if (FindNodeUsbDevice(name, uevent, usbDir)) {
+        const char *attribute = kind == MANUFACTURER_STRING ? "manufacturer"
+                                : kind == PRODUCT_STRING    ? "product"
+                                                            : "serial";
+        PathBuffer path;
+        SysfsFile value;
+        if (!FormatPath(path, "%s/%s", usbDir, attribute) || !ReadAttribute(path, &value)) {
+            return FALSE;
+        }
+        return WriteUtf16String({value.data, value.length}, buffer, length);
+    }
+    HidId id;
+    if (!ReadNodeHidId(uevent, &id) || id.bus == BUS_USB || kind == MANUFACTURER_STRING) {
+        return FALSE;
+    }
+    TextSpan text;
+    if (kind == PRODUCT_STRING) {
+        return FindUeventValue(uevent, "HID_NAME", &text) ? WriteUtf16String(text, buffer, length) : FALSE;
+    }
+    return FindUeventValue(uevent, "HID_UNIQ", &text) && text.length > 0
+               ? WriteUtf16String(text, buffer, length)
+               : FALSE;
+}
+
+BOOLEAN GetDeviceString(HANDLE handle, HidStringKind kind, PVOID buffer, ULONG length) {
+    const OpenNode *node = FindOpenNode(FdFromHandle(handle));
+    if (node == nullptr) {
+        return FALSE;
+    }
+    return CopyDeviceString(node->name, kind, buffer, length);
 }
 
 }  // namespace
 
 void SetHidrawRootsForTests(const char *sysfsRoot, const char *deviceRoot) {
-    g_sysfsRoot = sysfsRoot != nullptr ? sysfsRoot : DEFAULT_SYSFS_ROOT;
-    g_deviceRoot = deviceRoot != nullptr ? deviceRoot : DEFAULT_DEVICE_ROOT;
+    SetRoot(&g_sysfsRoot, sysfsRoot, DEFAULT_SYSFS_ROOT);
+    SetRoot(&g_deviceRoot, deviceRoot, DEFAULT_DEVICE_ROOT);
 }
 
 void HidD_GetHidGuid(LPGUID HidGuid) {
@@ -467,14 +602,17 @@ void HidD_GetHidGuid(LPGUID HidGuid) {
 }
 
 // Only the HID interface class has members here. The enumerator and window
-// arguments have no meaning on Linux and are ignored.
+// arguments have no meaning on Linux and are ignored. Without the memory for
+// the list the call fails, as it does on Windows.
 HDEVINFO SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR, HWND, DWORD Flags) {
-    DeviceList *list = new (std::nothrow) DeviceList;
+    DeviceList *list = static_cast<DeviceList *>(std::calloc(1, sizeof(DeviceList)));
     if (list == nullptr) {
         return INVALID_HANDLE_VALUE;
     }
-    if (IsHidInterfaceClass(ClassGuid) && (Flags & DIGCF_DEVICEINTERFACE) != 0) {
-        list->nodes = SnapshotHidrawNodes();
+    if (IsHidInterfaceClass(ClassGuid) && (Flags & DIGCF_DEVICEINTERFACE) != 0 &&
+        !SnapshotHidrawNodes(list)) {
+        DestroyList(list);
+        return INVALID_HANDLE_VALUE;
     }
     return list;
 }
@@ -485,7 +623,7 @@ BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA, const
     const DeviceList *list = ListFromHandle(DeviceInfoSet);
     if (list == nullptr || DeviceInterfaceData == nullptr ||
         DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) ||
-        !IsHidInterfaceClass(InterfaceClassGuid) || MemberIndex >= list->nodes.size()) {
+        !IsHidInterfaceClass(InterfaceClassGuid) || MemberIndex >= list->count) {
         return FALSE;
     }
     DeviceInterfaceData->InterfaceClassGuid = HID_INTERFACE_CLASS;
@@ -504,13 +642,18 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFA
     const DeviceList *list = ListFromHandle(DeviceInfoSet);
     if (list == nullptr || DeviceInterfaceData == nullptr ||
         DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) ||
-        DeviceInterfaceData->Reserved >= list->nodes.size()) {
+        DeviceInterfaceData->Reserved >= list->count) {
         return FALSE;
     }
-    const std::string path = g_deviceRoot + "/" + list->nodes[DeviceInterfaceData->Reserved].name;
+    PathBuffer path;
+    if (!g_deviceRoot.usable ||
+        !FormatPath(path, "%s/%s", g_deviceRoot.path, list->nodes[DeviceInterfaceData->Reserved].name)) {
+        return FALSE;
+    }
+    const std::size_t pathLength = std::strlen(path);
     const std::size_t pathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
     const DWORD needed =
-        static_cast<DWORD>(std::max(pathOffset + path.size() + 1, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)));
+        static_cast<DWORD>(std::max(pathOffset + pathLength + 1, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)));
     if (RequiredSize != nullptr) {
         *RequiredSize = needed;
     }
@@ -520,7 +663,7 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFA
         return FALSE;
     }
     char *pathOut = reinterpret_cast<char *>(DeviceInterfaceDetailData) + pathOffset;
-    std::memcpy(pathOut, path.c_str(), path.size() + 1);
+    std::memcpy(pathOut, path, pathLength + 1);
     return TRUE;
 }
 
@@ -529,7 +672,7 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
     if (list == nullptr) {
         return FALSE;
     }
-    delete list;
+    DestroyList(list);
     return TRUE;
 }
 
@@ -544,8 +687,10 @@ HANDLE CreateFileA(PCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_AT
     if (fd < 0) {
         return INVALID_HANDLE_VALUE;
     }
-    ForgetOpenNode(fd);
-    g_openNodes.push_back(OpenNode{fd, NodeNameOfPath(lpFileName)});
+    if (!RememberOpenNode(fd, lpFileName)) {
+        close(fd);
+        return INVALID_HANDLE_VALUE;
+    }
     return HandleFromFd(fd);
 }
 
@@ -558,30 +703,34 @@ BOOL CloseHandle(HANDLE hObject) {
     return close(fd) == 0 ? TRUE : FALSE;
 }
 
-// The IDs come from the HIDIOCGRAWINFO request. Where the descriptor does not
-// answer it (a regular file standing in for the node in the backend's tests),
-// they come from the HID_ID line of the node's uevent, which holds the same
-// IDs that the request reports for a real node.
+// The IDs and the bus come from the HIDIOCGRAWINFO request. Where the
+// descriptor does not answer it (a regular file standing in for the node in
+// the backend's tests), they come from the HID_ID line of the node's uevent,
+// which holds the same values that the request reports for a real node. The
+// release number is the USB device's; other buses do not tell it.
 BOOLEAN HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes) {
     const int fd = FdFromHandle(HidDeviceObject);
     if (fd < 0 || Attributes == nullptr) {
         return FALSE;
     }
     const OpenNode *node = FindOpenNode(fd);
-    const std::string name = node != nullptr ? node->name : std::string();
+    const char *name = node != nullptr ? node->name : "";
     hidraw_devinfo info{};
     HidId id{};
-    std::string uevent;
     if (ioctl(fd, HIDIOCGRAWINFO, &info) == 0) {
+        id.bus = info.bustype;
         id.vendor = static_cast<std::uint16_t>(info.vendor);
         id.product = static_cast<std::uint16_t>(info.product);
-    } else if (!ReadNodeUevent(name, &uevent) || !ReadNodeHidId(uevent, &id)) {
-        return FALSE;
+    } else {
+        SysfsFile uevent;
+        if (!ReadNodeUevent(name, &uevent) || !ReadNodeHidId(uevent, &id)) {
+            return FALSE;
+        }
     }
     Attributes->Size = sizeof(HIDD_ATTRIBUTES);
     Attributes->VendorID = static_cast<USHORT>(id.vendor);
     Attributes->ProductID = static_cast<USHORT>(id.product);
-    Attributes->VersionNumber = ReadVersionNumber(name);
+    Attributes->VersionNumber = id.bus == BUS_USB && name[0] != '\0' ? ReadUsbVersionNumber(name) : 0;
     return TRUE;
 }
 
