@@ -84,11 +84,16 @@ detail() {
     echo "E2E-DETAIL $CASE $*"
 }
 
-# Shows a file with every byte visible, one detail line per line of od.
-detail_bytes() {
-    od -c "$2" | sed '$d' | while IFS= read -r line; do
+# Shows a file line by line, each line closed by "$" and tabs and carriage
+# returns written as \t and \r, so that blanks and line ends are visible.
+detail_lines() {
+    awk '{ gsub(/\t/, "\\t"); gsub(/\r/, "\\r"); print $0 "$" }' "$2" | while IFS= read -r line; do
         detail "  $1 $line"
     done
+    if [ -s "$2" ] && [ "$(tail -c 1 "$2" | od -An -c | tr -d ' ')" != '\n' ]; then
+        detail "  $1 (no line end after the last line)"
+    fi
+    [ -s "$2" ] || detail "  $1 (empty)"
 }
 
 # compare WHAT EXPECTED_TEXT ACTUAL_FILE
@@ -96,8 +101,8 @@ compare() {
     printf '%s' "$2" >/tmp/expected
     if ! cmp -s /tmp/expected "$3"; then
         detail "$1 differs"
-        detail_bytes "expected:" /tmp/expected
-        detail_bytes "actual:  " "$3"
+        detail_lines "expected:" /tmp/expected
+        detail_lines "actual:  " "$3"
     fi
 }
 
