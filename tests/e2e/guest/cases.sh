@@ -112,8 +112,10 @@ run_rxb540() {
     EMULATOR_MARK=$(log_lines)
     if [ "$1" = --tester ]; then
         shift
+        LAST_RUN="rxb540 $* (as tester)"
         su -s /bin/sh tester -c 'exec /bin/rxb540 "$@"' rxb540 "$@" >/tmp/stdout 2>/tmp/stderr
     else
+        LAST_RUN="rxb540 $*"
         /bin/rxb540 "$@" >/tmp/stdout 2>/tmp/stderr
     fi
     STATUS=$?
@@ -121,10 +123,10 @@ run_rxb540() {
 
 # expect_run STDOUT STDERR STATUS
 expect_run() {
-    compare "stdout" "$1" /tmp/stdout
-    compare "stderr" "$2" /tmp/stderr
+    compare "$LAST_RUN: stdout" "$1" /tmp/stdout
+    compare "$LAST_RUN: stderr" "$2" /tmp/stderr
     if [ "$STATUS" != "$3" ]; then
-        detail "exit status $STATUS, expected $3"
+        detail "$LAST_RUN: exit status $STATUS, expected $3"
     fi
 }
 
@@ -138,10 +140,10 @@ expect_received() {
     usleep 400000
     tail -n +$((EMULATOR_MARK + 1)) "$EMULATOR_LOG" >/tmp/received
     if [ -n "$1" ]; then
-        compare "emulator report" "$1
+        compare "$LAST_RUN: emulator report" "$1
 " /tmp/received
     else
-        compare "emulator report" "" /tmp/received
+        compare "$LAST_RUN: emulator report" "" /tmp/received
     fi
 }
 
