@@ -6,7 +6,15 @@
 # The cloud kernel flavour is not usable: it is built without USB support.
 set -eu
 
-cache_root=${RXB540_E2E_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/rxb540-e2e}
+if [ -n "${RXB540_E2E_CACHE:-}" ]; then
+    cache_root=$RXB540_E2E_CACHE
+elif [ -n "${XDG_CACHE_HOME:-}" ]; then
+    cache_root=$XDG_CACHE_HOME/rxb540-e2e
+elif [ -n "${HOME:-}" ]; then
+    cache_root=$HOME/.cache/rxb540-e2e
+else
+    cache_root=/var/tmp/rxb540-e2e
+fi
 
 fail() {
     echo "fetch-kernel: $*" >&2
@@ -42,6 +50,8 @@ work=$(mktemp -d "$cache_root.XXXXXX" 2>/dev/null) || {
     work=$(mktemp -d "$cache_root.XXXXXX")
 }
 trap 'rm -rf "$work"' EXIT
+# apt-get download hands the file to its unprivileged _apt user when it can.
+chmod 755 "$work"
 
 echo "fetch-kernel: downloading $package" >&2
 (cd "$work" && apt-get download "$package" >&2) || fail "apt-get download $package failed"

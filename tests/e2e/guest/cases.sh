@@ -136,7 +136,7 @@ expect_run() {
 # lines that should not be there.
 expect_received() {
     expected_count=$(printf '%s' "$1" | grep -c '')
-    wait_for 50 '[ $(log_lines) -ge $((EMULATOR_MARK + expected_count)) ]'
+    wait_for 100 '[ $(log_lines) -ge $((EMULATOR_MARK + expected_count)) ]'
     usleep 400000
     tail -n +$((EMULATOR_MARK + 1)) "$EMULATOR_LOG" >/tmp/received
     if [ -n "$1" ]; then
@@ -155,6 +155,7 @@ expect_received() {
 start_emulator() {
     rxb540-board-emulator "hid:16c0:05df:other.example:RXB540:$SERIAL_2" "board:$SERIAL_1" \
         "hid:1209:05df:$MANUFACTURER:RXB540:$SERIAL_1" "board:$SERIAL_2" >"$EMULATOR_LOG" 2>"$EMULATOR_ERR" &
+    EMULATOR_PID=$!
     if ! wait_for 300 '[ $(grep -c "^bound .*host=configured" "$EMULATOR_LOG") -ge 4 ]' ||
         ! wait_for 100 '[ $(hidraw_count) -ge 4 ]'; then
         echo "E2E-ERROR the emulated gadgets did not come up"
@@ -250,7 +251,7 @@ case_init_sets_serial() {
     expect_received "received gadget=1 serial=$SERIAL_1 report=$(serial_report_hex "$NEW_SERIAL")
 serial gadget=1 old=$SERIAL_1 new=$NEW_SERIAL
 bound gadget=1 serial=$NEW_SERIAL udc=dummy_udc.1 vid=16c0 pid=05df hidg=/dev/hidg1 host=configured"
-    wait_for 50 '[ "$(host_serial_of 1)" = "$NEW_SERIAL" ]' ||
+    wait_for 100 '[ "$(host_serial_of 1)" = "$NEW_SERIAL" ]' ||
         detail "the host did not see serial $NEW_SERIAL"
     run_rxb540 list
     expect_run "$NEW_SERIAL
@@ -268,6 +269,22 @@ state gadget=1 serial=$NEW_SERIAL state=6"
     case_end
 }
 
+# On SIGTERM the emulator removes its gadgets: the host loses the devices
+# and configfs is left as it was found.
+case_emulator_stops_cleanly() {
+    case_begin emulator-removes-its-gadgets-on-stop
+    kill -TERM "$EMULATOR_PID"
+    wait "$EMULATOR_PID"
+    status=$?
+    [ $status = 0 ] || detail "emulator exit status $status, expected 0"
+    [ "$(tail -n 1 "$EMULATOR_LOG")" = stopped ] || detail "last emulator line: $(tail -n 1 "$EMULATOR_LOG")"
+    [ -s "$EMULATOR_ERR" ] && detail "emulator stderr: $(head -n 3 "$EMULATOR_ERR")"
+    left=$(ls /sys/kernel/config/usb_gadget)
+    [ -n "$left" ] && detail "gadget folders left in configfs: $left"
+    wait_for 50 '[ $(hidraw_count) = 0 ]' || detail "hidraw nodes left: $(ls /sys/class/hidraw)"
+    case_end
+}
+
 if start_emulator; then
     case_list_shows_boards_in_order
     case_set_state_by_serial
@@ -277,4 +294,5 @@ if start_emulator; then
     case_access_granted
     case_init_sets_serial
     case_set_state_by_new_serial
+    case_emulator_stops_cleanly
 fi
