@@ -41,7 +41,7 @@ void PrintUsage(const char *program) {
                  program);
 }
 
-bool ParsePositiveInt(const char *text, int *value) {
+bool ParseMilliseconds(const char *text, int *value) {
     char *end = nullptr;
     errno = 0;
     long parsed = std::strtol(text, &end, 10);
@@ -63,7 +63,7 @@ bool ParseOptions(int argc, char **argv, Options *options) {
         } else if (arg == "--name" && hasValue) {
             options->namePrefix = argv[++i];
         } else if (arg == "--host-wait" && hasValue) {
-            if (!ParsePositiveInt(argv[++i], &options->hostWaitMs)) {
+            if (!ParseMilliseconds(argv[++i], &options->hostWaitMs)) {
                 std::fprintf(stderr, "bad --host-wait value: %s\n", argv[i]);
                 return false;
             }
@@ -96,13 +96,19 @@ void InstallStopHandlers() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
+    // A closed output is noticed in PrintLine; dying of SIGPIPE would leave
+    // the gadgets behind.
+    signal(SIGPIPE, SIG_IGN);
 }
 
 // Every line is flushed at once: a test or a script reads it while the
-// emulator goes on running.
+// emulator goes on running. When nobody can read the lines any more, the
+// emulator stops and removes its gadgets.
 void PrintLine(const std::string &line) {
     std::fprintf(stdout, "%s\n", line.c_str());
-    std::fflush(stdout);
+    if (std::fflush(stdout) != 0) {
+        g_stopRequested = 1;
+    }
 }
 
 std::string GadgetField(std::size_t index, const Gadget &gadget) {
@@ -231,7 +237,7 @@ bool StartGadgets(const Options &options, const std::vector<std::string> &udcs,
         }
         gadgets->push_back(gadget);
     }
-    for (std::size_t i = 0; i < gadgets->size(); ++i) {
+    for (std::size_t i = 0; i < gadgets->size() && !g_stopRequested; ++i) {
         if (!BringUp(i, &(*gadgets)[i], udcs[i], options.hostWaitMs)) {
             return false;
         }
