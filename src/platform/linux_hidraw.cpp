@@ -170,6 +170,13 @@ void ForgetOpenNode(int fd) {
                       g_openNodes.end());
 }
 
+// Only descriptors that CreateFileA handed out are handles: anything else
+// (standard output, say) is refused rather than closed or written to.
+int FdOfOpenHandle(HANDLE handle) {
+    const int fd = FdFromHandle(handle);
+    return fd >= 0 && FindOpenNode(fd) != nullptr ? fd : -1;
+}
+
 // The node name that a path ends in, or "" when it does not end in one.
 std::string NodeNameOfPath(const char *path) {
     const char *slash = std::strrchr(path, '/');
@@ -550,7 +557,7 @@ HANDLE CreateFileA(PCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_AT
 }
 
 BOOL CloseHandle(HANDLE hObject) {
-    const int fd = FdFromHandle(hObject);
+    const int fd = FdOfOpenHandle(hObject);
     if (fd < 0) {
         return FALSE;
     }
@@ -563,12 +570,11 @@ BOOL CloseHandle(HANDLE hObject) {
 // they come from the HID_ID line of the node's uevent, which holds the same
 // IDs that the request reports for a real node.
 BOOLEAN HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes) {
-    const int fd = FdFromHandle(HidDeviceObject);
+    const int fd = FdOfOpenHandle(HidDeviceObject);
     if (fd < 0 || Attributes == nullptr) {
         return FALSE;
     }
-    const OpenNode *node = FindOpenNode(fd);
-    const std::string name = node != nullptr ? node->name : std::string();
+    const std::string name = FindOpenNode(fd)->name;
     hidraw_devinfo info{};
     HidId id{};
     std::string uevent;
@@ -600,7 +606,7 @@ BOOLEAN HidD_GetSerialNumberString(HANDLE HidDeviceObject, PVOID Buffer, ULONG B
 // The length is part of the request number and has only _IOC_SIZEBITS bits;
 // a longer report cannot be expressed and is refused rather than truncated.
 BOOLEAN HidD_SetFeature(HANDLE HidDeviceObject, PVOID ReportBuffer, ULONG ReportBufferLength) {
-    const int fd = FdFromHandle(HidDeviceObject);
+    const int fd = FdOfOpenHandle(HidDeviceObject);
     if (fd < 0 || ReportBuffer == nullptr || ReportBufferLength == 0 || ReportBufferLength > _IOC_SIZEMASK) {
         return FALSE;
     }
