@@ -252,6 +252,13 @@ void ForgetOpenNode(int fd) {
     g_openNodeCount = static_cast<std::size_t>(end - g_openNodes);
 }
 
+// Only descriptors that CreateFileA handed out are handles: anything else
+// (standard output, say) is refused rather than closed or written to.
+int FdOfOpenHandle(HANDLE handle) {
+    const int fd = FdFromHandle(handle);
+    return fd >= 0 && FindOpenNode(fd) != nullptr ? fd : -1;
+}
+
 // The node name that a path ends in, or "" when it does not end in one.
 void NodeNameOfPath(const char *path, char (&name)[NODE_NAME_BYTES]) {
     const char *slash = std::strrchr(path, '/');
@@ -695,7 +702,7 @@ HANDLE CreateFileA(PCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_AT
 }
 
 BOOL CloseHandle(HANDLE hObject) {
-    const int fd = FdFromHandle(hObject);
+    const int fd = FdOfOpenHandle(hObject);
     if (fd < 0) {
         return FALSE;
     }
@@ -709,12 +716,11 @@ BOOL CloseHandle(HANDLE hObject) {
 // which holds the same values that the request reports for a real node. The
 // release number is the USB device's; other buses do not tell it.
 BOOLEAN HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes) {
-    const int fd = FdFromHandle(HidDeviceObject);
+    const int fd = FdOfOpenHandle(HidDeviceObject);
     if (fd < 0 || Attributes == nullptr) {
         return FALSE;
     }
-    const OpenNode *node = FindOpenNode(fd);
-    const char *name = node != nullptr ? node->name : "";
+    const char *name = FindOpenNode(fd)->name;
     hidraw_devinfo info{};
     HidId id{};
     if (ioctl(fd, HIDIOCGRAWINFO, &info) == 0) {
@@ -749,7 +755,7 @@ BOOLEAN HidD_GetSerialNumberString(HANDLE HidDeviceObject, PVOID Buffer, ULONG B
 // The length is part of the request number and has only _IOC_SIZEBITS bits;
 // a longer report cannot be expressed and is refused rather than truncated.
 BOOLEAN HidD_SetFeature(HANDLE HidDeviceObject, PVOID ReportBuffer, ULONG ReportBufferLength) {
-    const int fd = FdFromHandle(HidDeviceObject);
+    const int fd = FdOfOpenHandle(HidDeviceObject);
     if (fd < 0 || ReportBuffer == nullptr || ReportBufferLength == 0 || ReportBufferLength > _IOC_SIZEMASK) {
         return FALSE;
     }

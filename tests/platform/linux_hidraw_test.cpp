@@ -408,6 +408,16 @@ TEST_F(LinuxHidraw, CallsOnAClosedOrNonHidrawHandleFail) {
     EXPECT_FALSE(HidD_SetFeature(INVALID_HANDLE_VALUE, report, sizeof(report)));
     EXPECT_EQ(Attributes(nullptr), "(read failed)");
     EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
+
+    // A descriptor that the backend did not open (here: a copy of standard
+    // error, in handle form) is neither used nor closed.
+    const int foreign = dup(2);
+    ASSERT_GE(foreign, 0);
+    HANDLE notOurs = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(foreign) + 1);
+    EXPECT_EQ(Attributes(notOurs), "(read failed)");
+    EXPECT_FALSE(HidD_SetFeature(notOurs, report, sizeof(report)));
+    EXPECT_FALSE(CloseHandle(notOurs));
+    EXPECT_EQ(close(foreign), 0) << "the foreign descriptor was closed";
 }
 
 // Discovery, unchanged, on top of this backend: boards in node order, the
