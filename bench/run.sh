@@ -24,7 +24,8 @@ for kind in dynamic static; do
     echo "bench: building build/bench-$kind" >&2
     cmake -S . -B "build/bench-$kind" -DCMAKE_BUILD_TYPE=Release -DRXB540_BUILD_TESTS=OFF \
         -DRXB540_BUILD_BENCH=ON -DRXB540_STATIC=$static >/dev/null
-    cmake --build "build/bench-$kind" -j"$jobs" >/dev/null
+    cmake --build "build/bench-$kind" -j"$jobs" \
+        --target rxb540 rxb540-sim rxb540-spawn-timer rxb540-bench-hidraw >/dev/null
 done
 dynamic=$root/build/bench-dynamic
 static=$root/build/bench-static

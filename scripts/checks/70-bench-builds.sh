@@ -5,7 +5,7 @@ set -euo pipefail
 bash -n bench/run.sh
 cmake -S . -B build/bench-check -DCMAKE_BUILD_TYPE=Release -DRXB540_BUILD_TESTS=OFF \
     -DRXB540_BUILD_BENCH=ON -DRXB540_STATIC=ON >/dev/null
-cmake --build build/bench-check -j"$(nproc)"
+cmake --build build/bench-check -j"$(nproc)" --target rxb540 rxb540-spawn-timer rxb540-bench-hidraw
 # A static PIE: position-independent (type DYN), with no program interpreter.
 program=build/bench-check/rxb540
 if ! readelf -h "$program" | grep -q 'DYN' || readelf -l "$program" | grep -q 'INTERP'; then
