@@ -2,7 +2,7 @@
 # Builds what the benchmarks need and prints their table (Markdown) to
 # standard output; progress goes to standard error. Run from anywhere:
 #
-#   bash bench/run.sh            # about three minutes on two cores
+#   bash bench/run.sh                 # about a minute on two cores
 #   BENCH_QUICK=1 bash bench/run.sh   # fewer rounds, for a first look
 #
 # Needs cmake, g++ and GNU time (/usr/bin/time, Debian package `time`).
