@@ -420,6 +420,46 @@ TEST_F(LinuxHidraw, CallsOnAClosedOrNonHidrawHandleFail) {
     EXPECT_EQ(close(foreign), 0) << "the foreign descriptor was closed";
 }
 
+// The walk up to a node's USB device is bounded by the canonical sysfs root,
+// so a root reached through a symbolic link must still find the strings.
+TEST_F(LinuxHidraw, SysfsRootThroughASymbolicLinkStillFindsTheUsbDevice) {
+    AddRelayBoard(root, 0, "20240101");
+    const std::string linkedSys = root + "/linked-sys";
+    ASSERT_EQ(symlink((root + "/sys").c_str(), linkedSys.c_str()), 0);
+    SetHidrawRootsForTests(linkedSys.c_str(), (root + "/dev").c_str());
+    HANDLE board = OpenPath(DevPath(0));
+    ASSERT_NE(board, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Attributes(board), "16C0:05DF 0100");
+    EXPECT_EQ(ReadString(HidD_GetSerialNumberString, board), u"20240101");
+    EXPECT_TRUE(CloseHandle(board));
+}
+
+// Paths are built in fixed buffers: roots too long for any path find nothing
+// and write nothing past a buffer.
+TEST_F(LinuxHidraw, RootsTooLongForAPathFindNothing) {
+    AddRelayBoard(root, 0, "A");
+    const std::string tooLong = root + "/" + std::string(5000, 'x');
+    SetHidrawRootsForTests(tooLong.c_str(), (root + "/dev").c_str());
+    HDEVINFO list = OpenHidList();
+    ASSERT_NE(list, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(InterfacePaths(list).empty());
+    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(list));
+
+    SetHidrawRootsForTests((root + "/sys").c_str(), tooLong.c_str());
+    list = OpenHidList();
+    GUID guid;
+    HidD_GetHidGuid(&guid);
+    SP_DEVICE_INTERFACE_DATA data;
+    data.cbSize = sizeof(data);
+    ASSERT_TRUE(SetupDiEnumDeviceInterfaces(list, nullptr, &guid, 0, &data));
+    DWORD required = 0;
+    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(list, &data, nullptr, 0, &required, nullptr));
+    EXPECT_EQ(required, 0u) << "no size for a path that cannot be built";
+    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(list));
+    HidHandle handle = nullptr;
+    EXPECT_EQ(FindRelayBoard(&handle, "ANY"), DEVICE_NOT_FOUND);
+}
+
 // Discovery, unchanged, on top of this backend: boards in node order, the
 // ones that cannot be opened or read passed over.
 TEST_F(LinuxHidraw, DiscoveryFindsTheBoardsThroughThisBackend) {
