@@ -1,0 +1,6 @@
+#!/usr/bin/env bash
+# The release build and its unit and process-level tests.
+set -euo pipefail
+cmake --preset release >/dev/null
+cmake --build --preset release -j"$(nproc)"
+ctest --preset release -j"$(nproc)"

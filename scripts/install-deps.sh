@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what building and testing rxb540 needs on Debian or Ubuntu (as root).
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+packages=(cmake g++ make libgtest-dev libgmock-dev)
+# Each check may need more; it lists them in scripts/checks/<name>.packages.
+here=$(dirname "$0")
+for list in "$here"/checks/*.packages; do
+    [ -e "$list" ] || continue
+    while read -r package _; do
+        case "$package" in ''|'#'*) ;; *) packages+=("$package") ;; esac
+    done <"$list"
+done
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
+echo "installed: ${packages[*]}"

@@ -1,0 +1,129 @@
+#include "app/commands.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "app/process_exit.h"
+#include "board/discovery.h"
+#include "board/feature_report.h"
+
+namespace {
+
+// Used for the usage text when the runtime hands over no program name at all.
+constexpr const char *FALLBACK_PROGRAM_NAME = "rxb540";
+
+int RunListSerials(int, char **) {
+    return ListSerials();
+}
+
+[[noreturn]] void EndWithUsage(const char *programName) {
+    PrintUsage(programName);
+    EndProcess(1);
+}
+
+bool IsAtoiSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+}  // namespace
+
+const CommandRow COMMAND_TABLE[] = {
+    {"list", RunListSerials},
+    {"set", SetState},
+    {"init", InitSerial},
+};
+const std::size_t COMMAND_TABLE_ROWS = sizeof COMMAND_TABLE / sizeof COMMAND_TABLE[0];
+
+int RunCommandLine(int argc, char **argv) {
+    const char *programName = (argc > 0 && argv[0] != nullptr) ? argv[0] : FALLBACK_PROGRAM_NAME;
+    if (argc < 2) {
+        EndWithUsage(programName);
+    }
+    for (std::size_t row = 0; row < COMMAND_TABLE_ROWS; ++row) {
+        if (std::strcmp(argv[1], COMMAND_TABLE[row].word) == 0) {
+            return COMMAND_TABLE[row].action(argc, argv);
+        }
+    }
+    EndWithUsage(programName);
+}
+
+void PrintUsage(const char *programName) {
+    std::fprintf(stderr, "RXB540 host controller Version 0.0.1\n");
+    std::fprintf(stderr, "Copyright (c) 2026 The rxb540 developers. MIT License, no warranty.\n");
+    std::fprintf(stderr, "usage:\n");
+    std::fprintf(stderr, "  %s list ... List all serial number of detected RXB540(s).\n", programName);
+    std::fprintf(stderr, "  %s set <SerialNumber|\"ANY\"> <StateNumber> ... Set state of relays.\n",
+                 programName);
+}
+
+int ListSerials() {
+    HidHandle handle = OpenRelayBoard(nullptr);
+    if (handle != nullptr) {
+        CloseHandle(handle);
+    }
+    return 0;
+}
+
+int ConvertStateNumber(const char *text) {
+    const char *p = text;
+    while (IsAtoiSpace(*p)) {
+        ++p;
+    }
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') {
+        ++p;
+    }
+    // Accumulated as a magnitude, which stops growing once it is past the range.
+    const std::int64_t limit = negative ? -static_cast<std::int64_t>(INT32_MIN) : INT32_MAX;
+    std::int64_t magnitude = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        if (magnitude < limit) {
+            magnitude = magnitude * 10 + (*p - '0');
+        }
+    }
+    if (magnitude > limit) {
+        magnitude = limit;
+    }
+    return static_cast<int>(negative ? -magnitude : magnitude);
+}
+
+int SetState(int argc, char **argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "Invalid arguments.\n");
+        EndWithUsage(argv[0]);
+    }
+    HidHandle handle = OpenRelayBoard(argv[2]);
+    if (handle == nullptr) {
+        EndProcess(1);
+    }
+    FeatureReport report;
+    BuildSetStateReport(&report, ConvertStateNumber(argv[3]));
+    const DeviceResult result = SendFeatureReport(handle, report);
+    CloseHandle(handle);
+    if (result != DEVICE_OK) {
+        std::fprintf(stderr, "error writing data: %s\n", DeviceResultText(result));
+        return 1;
+    }
+    return 0;
+}
+
+int InitSerial(int, char **) {
+    char serial[SERIAL_TEXT_BYTES];
+    MakeSerialText(serial, CurrentCalendarTime());
+    FeatureReport report;
+    BuildSetSerialReport(&report, serial);
+
+    HidHandle handle = OpenRelayBoard(SERIAL_KEYWORD_ANY);
+    if (handle == nullptr) {
+        EndProcess(1);
+    }
+    const DeviceResult result = SendFeatureReport(handle, report);
+    CloseHandle(handle);
+    if (result != DEVICE_OK) {
+        std::fprintf(stderr, "error init serial: %s\n", DeviceResultText(result));
+        return 1;
+    }
+    std::printf("Set serial number to %s\n", serial);
+    return 0;
+}

@@ -1,0 +1,841 @@
+// The simulated host. Every platform operation works on a model of HID
+// interfaces read from a host file; each interface is one line of that file.
+// Boards that take a report update the file the way a real board updates its
+// memory, and every event can be appended to a log for tests to read.
+#include "platform/sim_host.h"
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/hid_platform.h"
+
+#ifdef _WIN32
+#include <process.h>
+#define SimProcessId _getpid
+#else
+#include <unistd.h>
+#define SimProcessId getpid
+#endif
+
+namespace {
+
+constexpr std::size_t MAX_STRING_UNITS = 256;
+constexpr const char *DEVICE_PATH_PREFIX = "sim:";
+
+// A device string as the device would report it; absent means the string
+// cannot be read at all.
+struct SimString {
+    bool present = false;
+    std::vector<std::uint16_t> units;
+};
+
+// Where a field's value stands in its line, so that it can be rewritten.
+struct ValueSpan {
+    bool present = false;
+    std::size_t start = 0;
+    std::size_t end = 0;
+};
+
+struct SimInterface {
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    SimString manufacturer;
+    SimString product;
+    SimString serial;
+    bool openFails = false;
+    bool detailFails = false;
+    bool attributesFails = false;
+    bool featureFails = false;
+    int state = 0;
+    std::size_t lineIndex = 0;
+    ValueSpan serialSpan;
+    ValueSpan stateSpan;
+};
+
+// One line of the host file: its text without the line end, and the line end.
+struct HostLine {
+    std::string text;
+    std::string ending;
+};
+
+struct SimHost {
+    std::vector<SimInterface> interfaces;
+    std::vector<HostLine> lines;
+    std::string path;  // empty: loaded from text, nothing to write back
+    std::string logPath;
+    std::vector<int> handleInterface;  // per handle handed out: its interface, or -1 once closed
+    std::vector<bool> listLive;        // per device list handed out: not yet released
+    bool failNextDeviceList = false;
+};
+
+SimHost &Host() {
+    static SimHost host;
+    return host;
+}
+
+// ---- The log ----
+
+void AppendLog(const std::string &line) {
+    const SimHost &host = Host();
+    if (host.logPath.empty()) {
+        return;
+    }
+    std::FILE *log = std::fopen(host.logPath.c_str(), "a");
+    if (log == nullptr) {
+        return;
+    }
+    std::fprintf(log, "%s\n", line.c_str());
+    std::fclose(log);
+}
+
+// ---- Parsing the host file ----
+
+struct ParseError {
+    std::string message;
+    std::string text;
+};
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+bool ParseDecimal(const std::string &value, long maximum, long *out) {
+    if (value.empty() || value.size() > 6) {
+        return false;
+    }
+    long number = 0;
+    for (char c : value) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        number = number * 10 + (c - '0');
+    }
+    if (number > maximum) {
+        return false;
+    }
+    *out = number;
+    return true;
+}
+
+bool ParseId(const std::string &value, std::uint16_t *out) {
+    long number = 0;
+    if (value.size() > 2 && value[0] == '0' && value[1] == 'x') {
+        if (value.size() > 6) {
+            return false;
+        }
+        for (std::size_t i = 2; i < value.size(); ++i) {
+            const int digit = HexDigitValue(value[i]);
+            if (digit < 0) {
+                return false;
+            }
+            number = number * 16 + digit;
+        }
+    } else if (!ParseDecimal(value, 0xFFFF, &number)) {
+        return false;
+    }
+    *out = static_cast<std::uint16_t>(number);
+    return true;
+}
+
+// Decodes one UTF-8 sequence starting at value[*pos]; false when it is not
+// well-formed (overlong, surrogate, beyond U+10FFFF or cut short).
+bool DecodeUtf8(const std::string &value, std::size_t *pos, std::uint32_t *codePoint) {
+    const unsigned char lead = static_cast<unsigned char>(value[*pos]);
+    std::size_t extra;
+    std::uint32_t cp;
+    if (lead < 0x80) {
+        extra = 0, cp = lead;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        extra = 1, cp = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        extra = 2, cp = lead & 0x0Fu;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        extra = 3, cp = lead & 0x07u;
+    } else {
+        return false;
+    }
+    if (*pos + extra >= value.size()) {
+        return false;
+    }
+    for (std::size_t i = 1; i <= extra; ++i) {
+        const unsigned char next = static_cast<unsigned char>(value[*pos + i]);
+        if ((next & 0xC0u) != 0x80u) {
+            return false;
+        }
+        cp = (cp << 6) | (next & 0x3Fu);
+    }
+    const std::uint32_t smallest[] = {0, 0x80, 0x800, 0x10000};
+    if (cp < smallest[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        return false;
+    }
+    *pos += extra + 1;
+    *codePoint = cp;
+    return true;
+}
+
+void AppendCodePoint(std::uint32_t cp, std::vector<std::uint16_t> *units) {
+    if (cp < 0x10000) {
+        units->push_back(static_cast<std::uint16_t>(cp));
+        return;
+    }
+    cp -= 0x10000;
+    units->push_back(static_cast<std::uint16_t>(0xD800 + (cp >> 10)));
+    units->push_back(static_cast<std::uint16_t>(0xDC00 + (cp & 0x3FFu)));
+}
+
+bool ParseEscape(const std::string &value, std::size_t *pos, std::vector<std::uint16_t> *units) {
+    if (*pos + 1 >= value.size()) {
+        return false;
+    }
+    const char kind = value[*pos + 1];
+    if (kind == 's' || kind == 't' || kind == '\\') {
+        units->push_back(kind == 's' ? u' ' : kind == 't' ? u'\t' : u'\\');
+        *pos += 2;
+        return true;
+    }
+    if (kind != 'u' || *pos + 6 > value.size()) {
+        return false;
+    }
+    std::uint32_t unit = 0;
+    for (std::size_t i = *pos + 2; i < *pos + 6; ++i) {
+        const int digit = HexDigitValue(value[i]);
+        if (digit < 0) {
+            return false;
+        }
+        unit = unit * 16 + static_cast<std::uint32_t>(digit);
+    }
+    units->push_back(static_cast<std::uint16_t>(unit));
+    *pos += 6;
+    return true;
+}
+
+bool ParseDeviceString(const std::string &value, SimString *out) {
+    std::vector<std::uint16_t> units;
+    std::size_t pos = 0;
+    while (pos < value.size()) {
+        if (value[pos] == '\\') {
+            if (!ParseEscape(value, &pos, &units)) {
+                return false;
+            }
+            continue;
+        }
+        std::uint32_t cp = 0;
+        if (!DecodeUtf8(value, &pos, &cp)) {
+            return false;
+        }
+        AppendCodePoint(cp, &units);
+    }
+    if (units.size() > MAX_STRING_UNITS) {
+        return false;
+    }
+    out->present = true;
+    out->units = units;
+    return true;
+}
+
+bool ParseFailFlag(const std::string &value, bool *out) {
+    if (value != "fail") {
+        return false;
+    }
+    *out = true;
+    return true;
+}
+
+bool ApplyField(const std::string &key, const std::string &value, SimInterface *iface) {
+    if (key == "vid") {
+        return ParseId(value, &iface->vendorId);
+    }
+    if (key == "pid") {
+        return ParseId(value, &iface->productId);
+    }
+    if (key == "manufacturer") {
+        return ParseDeviceString(value, &iface->manufacturer);
+    }
+    if (key == "product") {
+        return ParseDeviceString(value, &iface->product);
+    }
+    if (key == "serial") {
+        return ParseDeviceString(value, &iface->serial);
+    }
+    if (key == "open") {
+        return ParseFailFlag(value, &iface->openFails);
+    }
+    if (key == "detail") {
+        return ParseFailFlag(value, &iface->detailFails);
+    }
+    if (key == "attributes") {
+        return ParseFailFlag(value, &iface->attributesFails);
+    }
+    if (key == "feature") {
+        return ParseFailFlag(value, &iface->featureFails);
+    }
+    long state = 0;
+    if (!ParseDecimal(value, 255, &state)) {
+        return false;
+    }
+    iface->state = static_cast<int>(state);
+    return true;
+}
+
+constexpr const char *KNOWN_KEYS[] = {"vid",  "pid",    "manufacturer", "product", "serial",
+                                      "open", "detail", "attributes",   "feature", "state"};
+
+bool IsKnownKey(const std::string &key) {
+    for (const char *known : KNOWN_KEYS) {
+        if (key == known) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Parses one interface line into *iface; false with *error on a syntax error.
+bool ParseInterfaceLine(const std::string &line, SimInterface *iface, ParseError *error) {
+    std::vector<std::string> seenKeys;
+    std::size_t pos = 0;
+    while (pos < line.size()) {
+        if (IsBlank(line[pos])) {
+            ++pos;
+            continue;
+        }
+        const std::size_t start = pos;
+        while (pos < line.size() && !IsBlank(line[pos])) {
+            ++pos;
+        }
+        const std::string field = line.substr(start, pos - start);
+        const std::size_t equals = field.find('=');
+        if (equals == std::string::npos) {
+            *error = {"field without '='", field};
+            return false;
+        }
+        const std::string key = field.substr(0, equals);
+        const std::string value = field.substr(equals + 1);
+        if (!IsKnownKey(key)) {
+            *error = {"unknown key", field};
+            return false;
+        }
+        for (const std::string &seen : seenKeys) {
+            if (seen == key) {
+                *error = {"repeated key", field};
+                return false;
+            }
+        }
+        seenKeys.push_back(key);
+        if (!ApplyField(key, value, iface)) {
+            *error = {"malformed value", field};
+            return false;
+        }
+        const ValueSpan span = {true, start + equals + 1, pos};
+        if (key == "serial") {
+            iface->serialSpan = span;
+        } else if (key == "state") {
+            iface->stateSpan = span;
+        }
+    }
+    return true;
+}
+
+bool IsInterfaceLine(const std::string &line) {
+    std::size_t pos = 0;
+    while (pos < line.size() && IsBlank(line[pos])) {
+        ++pos;
+    }
+    return pos < line.size() && line[pos] != '#';
+}
+
+std::vector<HostLine> SplitLines(const std::string &text) {
+    std::vector<HostLine> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        HostLine line;
+        if (end == std::string::npos) {
+            line.text = text.substr(start);
+            end = text.size();
+        } else {
+            line.text = text.substr(start, end - start);
+            line.ending = "\n";
+            ++end;
+        }
+        if (!line.text.empty() && line.text.back() == '\r') {
+            line.text.pop_back();
+            line.ending.insert(0, "\r");
+        }
+        lines.push_back(line);
+        start = end;
+    }
+    return lines;
+}
+
+// Control bytes of the offending text are shown as '?', so that the message
+// stays one line on any terminal.
+std::string Printable(const std::string &text) {
+    std::string shown = text;
+    for (char &c : shown) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            c = '?';
+        }
+    }
+    return shown;
+}
+
+bool ParseHost(const std::string &text, const std::string &name, SimHost *host, std::string *error) {
+    host->lines = SplitLines(text);
+    host->interfaces.clear();
+    for (std::size_t i = 0; i < host->lines.size(); ++i) {
+        if (!IsInterfaceLine(host->lines[i].text)) {
+            continue;
+        }
+        SimInterface iface;
+        iface.lineIndex = i;
+        ParseError parseError;
+        if (!ParseInterfaceLine(host->lines[i].text, &iface, &parseError)) {
+            *error = name + ":" + std::to_string(i + 1) + ": " + parseError.message + ": " +
+                     Printable(parseError.text);
+            return false;
+        }
+        host->interfaces.push_back(iface);
+    }
+    return true;
+}
+
+void ResetHost(SimHost *host) {
+    host->interfaces.clear();
+    host->lines.clear();
+    host->path.clear();
+    host->handleInterface.clear();
+    host->listLive.clear();
+    host->failNextDeviceList = false;
+}
+
+bool ReadWholeFile(const char *path, std::string *text) {
+    std::FILE *file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    char chunk[4096];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        text->append(chunk, got);
+    }
+    const bool ok = std::ferror(file) == 0;
+    std::fclose(file);
+    return ok;
+}
+
+// ---- The board's memory ----
+
+std::string EscapeDeviceText(const std::string &bytes) {
+    std::string escaped;
+    for (char c : bytes) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        char code[8];
+        if (c == ' ') {
+            escaped += "\\s";
+        } else if (c == '\t') {
+            escaped += "\\t";
+        } else if (c == '\\') {
+            escaped += "\\\\";
+        } else if (byte < 0x20 || byte >= 0x7F) {
+            std::snprintf(code, sizeof code, "\\u%04x", byte);
+            escaped += code;
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+// Puts a new value into one field of an interface's line, adding the field at
+// the end of the line when it has none.
+void RewriteField(SimInterface *iface, const char *key, ValueSpan *span, const std::string &value) {
+    std::string &line = Host().lines[iface->lineIndex].text;
+    if (!span->present) {
+        line += std::string(" ") + key + "=";
+        *span = {true, line.size(), line.size()};
+    }
+    const std::size_t oldLength = span->end - span->start;
+    line.replace(span->start, oldLength, value);
+    const std::size_t start = span->start;
+    span->end = start + value.size();
+    // The line's other field moves with the text in front of it.
+    ValueSpan *other = span == &iface->serialSpan ? &iface->stateSpan : &iface->serialSpan;
+    if (other->present && other->start > start) {
+        other->start = other->start + value.size() - oldLength;
+        other->end = other->end + value.size() - oldLength;
+    }
+}
+
+// Writes the host file anew beside itself, then renames it into place, so a
+// crash never leaves a half-written host file.
+bool WriteHostFile() {
+    const SimHost &host = Host();
+    if (host.path.empty()) {
+        return true;
+    }
+    const std::string temporary = host.path + ".tmp." + std::to_string(SimProcessId());
+    std::FILE *file = std::fopen(temporary.c_str(), "wb");
+    if (file == nullptr) {
+        return false;
+    }
+    for (const HostLine &line : host.lines) {
+        std::fputs(line.text.c_str(), file);
+        std::fputs(line.ending.c_str(), file);
+    }
+    const bool written = std::fflush(file) == 0 && std::ferror(file) == 0;
+    if (std::fclose(file) != 0 || !written || std::rename(temporary.c_str(), host.path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+void RememberReport(SimInterface *iface, const std::uint8_t *report, std::size_t length) {
+    if (length < 3) {
+        return;
+    }
+    if (report[1] == 0x31) {
+        iface->state = report[2];
+        RewriteField(iface, "state", &iface->stateSpan, std::to_string(iface->state));
+    } else if (report[1] == 0x82) {
+        std::string text;
+        for (std::size_t i = 2; i < length && report[i] != 0; ++i) {
+            text += static_cast<char>(report[i]);
+        }
+        iface->serial.present = true;
+        iface->serial.units.clear();
+        for (char c : text) {
+            iface->serial.units.push_back(static_cast<unsigned char>(c));
+        }
+        RewriteField(iface, "serial", &iface->serialSpan, EscapeDeviceText(text));
+    } else {
+        return;
+    }
+    if (!WriteHostFile()) {
+        std::fprintf(stderr, "rxb540-sim: cannot update host file %s: %s\n", Host().path.c_str(),
+                     std::strerror(errno));
+    }
+}
+
+// ---- Handles and lists ----
+
+constexpr std::uintptr_t HANDLE_STRIDE = 16;
+constexpr std::uintptr_t LIST_TAG = 8;
+
+HANDLE MakeHandle(std::size_t slot) {
+    return reinterpret_cast<HANDLE>((slot + 1) * HANDLE_STRIDE);
+}
+
+// The interface behind an open handle, or null for a handle this host did not
+// hand out or that is closed already.
+SimInterface *InterfaceOf(HANDLE handle, std::size_t *slotOut) {
+    const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(handle);
+    SimHost &host = Host();
+    if (value == 0 || value % HANDLE_STRIDE != 0) {
+        return nullptr;
+    }
+    const std::size_t slot = value / HANDLE_STRIDE - 1;
+    if (slot >= host.handleInterface.size() || host.handleInterface[slot] < 0) {
+        return nullptr;
+    }
+    if (slotOut != nullptr) {
+        *slotOut = slot;
+    }
+    return &host.interfaces[static_cast<std::size_t>(host.handleInterface[slot])];
+}
+
+bool IsLiveList(HDEVINFO list) {
+    const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(list);
+    const SimHost &host = Host();
+    if (value % HANDLE_STRIDE != LIST_TAG) {
+        return false;
+    }
+    const std::size_t slot = value / HANDLE_STRIDE;
+    return slot < host.listLive.size() && host.listLive[slot];
+}
+
+std::string DevicePathOf(std::size_t index) {
+    return DEVICE_PATH_PREFIX + std::to_string(index);
+}
+
+// The interface index named by a device path "sim:N", or -1.
+long InterfaceIndexOfPath(const char *path) {
+    const std::size_t prefixLength = std::strlen(DEVICE_PATH_PREFIX);
+    if (path == nullptr || std::strncmp(path, DEVICE_PATH_PREFIX, prefixLength) != 0) {
+        return -1;
+    }
+    long index = 0;
+    if (!ParseDecimal(path + prefixLength, 999999, &index) ||
+        static_cast<std::size_t>(index) >= Host().interfaces.size()) {
+        return -1;
+    }
+    return index;
+}
+
+BOOLEAN CopyDeviceString(HANDLE handle, SimString SimInterface::*which, PVOID buffer, ULONG length) {
+    const SimInterface *iface = InterfaceOf(handle, nullptr);
+    if (iface == nullptr || !(iface->*which).present || buffer == nullptr) {
+        return FALSE;
+    }
+    const std::vector<std::uint16_t> &units = (iface->*which).units;
+    unsigned char *out = static_cast<unsigned char *>(buffer);
+    std::size_t written = 0;
+    for (std::size_t i = 0; i < units.size() && written + 2 <= length; ++i, written += 2) {
+        std::memcpy(out + written, &units[i], 2);
+    }
+    if (written + 2 <= length) {
+        std::memset(out + written, 0, 2);
+    }
+    return TRUE;
+}
+
+void LogProcessEndAtExit() {
+    SimHostLogProcessEnd();
+}
+
+}  // namespace
+
+// ---- The test and start-up interface ----
+
+bool SimHostLoadText(const std::string &text, std::string *error) {
+    SimHost &host = Host();
+    ResetHost(&host);
+    if (!ParseHost(text, "host", &host, error)) {
+        ResetHost(&host);
+        return false;
+    }
+    return true;
+}
+
+bool SimHostLoadFile(const char *path, std::string *error) {
+    SimHost &host = Host();
+    ResetHost(&host);
+    std::string text;
+    if (!ReadWholeFile(path, &text)) {
+        *error = std::string("cannot read host file ") + path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!ParseHost(text, path, &host, error)) {
+        ResetHost(&host);
+        return false;
+    }
+    host.path = path;
+    return true;
+}
+
+void SimHostSetLog(const char *path) {
+    Host().logPath = path == nullptr ? "" : path;
+}
+
+int SimHostOpenHandleCount() {
+    int open = 0;
+    for (int iface : Host().handleInterface) {
+        open += iface >= 0 ? 1 : 0;
+    }
+    return open;
+}
+
+int SimHostOpenListCount() {
+    int live = 0;
+    for (bool isLive : Host().listLive) {
+        live += isLive ? 1 : 0;
+    }
+    return live;
+}
+
+int SimHostBoardState(int index) {
+    const SimHost &host = Host();
+    if (index < 0 || static_cast<std::size_t>(index) >= host.interfaces.size()) {
+        return -1;
+    }
+    return host.interfaces[static_cast<std::size_t>(index)].state;
+}
+
+void SimHostFailNextDeviceList() {
+    Host().failNextDeviceList = true;
+}
+
+void SimHostLogProcessEnd() {
+    AppendLog("end open=" + std::to_string(SimHostOpenHandleCount()));
+}
+
+bool SimHostStartFromEnvironment() {
+    const char *hostPath = std::getenv("RXB540_SIM_HOST");
+    if (hostPath == nullptr) {
+        std::fprintf(stderr, "rxb540-sim: RXB540_SIM_HOST is not set; it must name a host file\n");
+        std::exit(2);
+    }
+    std::string error;
+    if (!SimHostLoadFile(hostPath, &error)) {
+        std::fprintf(stderr, "rxb540-sim: %s\n", error.c_str());
+        std::exit(2);
+    }
+    const char *logPath = std::getenv("RXB540_SIM_LOG");
+    if (logPath != nullptr && logPath[0] != '\0') {
+        std::FILE *log = std::fopen(logPath, "a");
+        if (log == nullptr) {
+            std::fprintf(stderr, "rxb540-sim: cannot open log file %s: %s\n", logPath, std::strerror(errno));
+            std::exit(2);
+        }
+        std::fclose(log);
+        SimHostSetLog(logPath);
+        std::atexit(LogProcessEndAtExit);
+    }
+    return true;
+}
+
+// ---- The platform operations ----
+
+extern "C" {
+
+void HidD_GetHidGuid(LPGUID HidGuid) {
+    // The HID interface class identifier, {4D1E55B2-F16F-11CF-88CB-001111000030}.
+    const GUID hid = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+    *HidGuid = hid;
+}
+
+HDEVINFO SetupDiGetClassDevsA(const GUID *, PCSTR, HWND, DWORD) {
+    SimHost &host = Host();
+    if (host.failNextDeviceList) {
+        host.failNextDeviceList = false;
+        return INVALID_HANDLE_VALUE;
+    }
+    AppendLog("enumerate");
+    host.listLive.push_back(true);
+    return reinterpret_cast<HDEVINFO>((host.listLive.size() - 1) * HANDLE_STRIDE + LIST_TAG);
+}
+
+BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA, const GUID *InterfaceClassGuid,
+                                 DWORD MemberIndex, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData) {
+    if (!IsLiveList(DeviceInfoSet) || DeviceInterfaceData == nullptr ||
+        DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) ||
+        MemberIndex >= Host().interfaces.size()) {
+        return FALSE;
+    }
+    DeviceInterfaceData->InterfaceClassGuid = *InterfaceClassGuid;
+    DeviceInterfaceData->Flags = 0;
+    DeviceInterfaceData->Reserved = MemberIndex;
+    return TRUE;
+}
+
+BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData,
+                                      PSP_DEVICE_INTERFACE_DETAIL_DATA_A DeviceInterfaceDetailData,
+                                      DWORD DeviceInterfaceDetailDataSize, PDWORD RequiredSize,
+                                      PSP_DEVINFO_DATA) {
+    if (!IsLiveList(DeviceInfoSet) || DeviceInterfaceData == nullptr ||
+        DeviceInterfaceData->Reserved >= Host().interfaces.size()) {
+        return FALSE;
+    }
+    const std::size_t index = DeviceInterfaceData->Reserved;
+    const std::string path = DevicePathOf(index);
+    const DWORD needed =
+        static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + path.size() + 1);
+    if (RequiredSize != nullptr) {
+        *RequiredSize = needed;
+    }
+    if (DeviceInterfaceDetailData == nullptr || DeviceInterfaceDetailDataSize < needed ||
+        DeviceInterfaceDetailData->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) ||
+        Host().interfaces[index].detailFails) {
+        return FALSE;
+    }
+    std::memcpy(DeviceInterfaceDetailData->DevicePath, path.c_str(), path.size() + 1);
+    return TRUE;
+}
+
+BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
+    if (!IsLiveList(DeviceInfoSet)) {
+        return FALSE;
+    }
+    Host().listLive[reinterpret_cast<std::uintptr_t>(DeviceInfoSet) / HANDLE_STRIDE] = false;
+    return TRUE;
+}
+
+HANDLE CreateFileA(PCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+    const long index = InterfaceIndexOfPath(lpFileName);
+    SimHost &host = Host();
+    if (index < 0 || host.interfaces[static_cast<std::size_t>(index)].openFails) {
+        return INVALID_HANDLE_VALUE;
+    }
+    host.handleInterface.push_back(static_cast<int>(index));
+    AppendLog("open " + std::to_string(index));
+    return MakeHandle(host.handleInterface.size() - 1);
+}
+
+BOOL CloseHandle(HANDLE hObject) {
+    std::size_t slot = 0;
+    if (InterfaceOf(hObject, &slot) == nullptr) {
+        AppendLog("bad-handle");
+        return FALSE;
+    }
+    SimHost &host = Host();
+    AppendLog("close " + std::to_string(host.handleInterface[slot]));
+    host.handleInterface[slot] = -1;
+    return TRUE;
+}
+
+BOOLEAN HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes) {
+    const SimInterface *iface = InterfaceOf(HidDeviceObject, nullptr);
+    if (iface == nullptr || Attributes == nullptr || iface->attributesFails) {
+        return FALSE;
+    }
+    Attributes->VendorID = iface->vendorId;
+    Attributes->ProductID = iface->productId;
+    Attributes->VersionNumber = 0;
+    return TRUE;
+}
+
+BOOLEAN HidD_GetManufacturerString(HANDLE HidDeviceObject, PVOID Buffer, ULONG BufferLength) {
+    return CopyDeviceString(HidDeviceObject, &SimInterface::manufacturer, Buffer, BufferLength);
+}
+
+BOOLEAN HidD_GetProductString(HANDLE HidDeviceObject, PVOID Buffer, ULONG BufferLength) {
+    return CopyDeviceString(HidDeviceObject, &SimInterface::product, Buffer, BufferLength);
+}
+
+BOOLEAN HidD_GetSerialNumberString(HANDLE HidDeviceObject, PVOID Buffer, ULONG BufferLength) {
+    return CopyDeviceString(HidDeviceObject, &SimInterface::serial, Buffer, BufferLength);
+}
+
+BOOLEAN HidD_SetFeature(HANDLE HidDeviceObject, PVOID ReportBuffer, ULONG ReportBufferLength) {
+    std::size_t slot = 0;
+    SimInterface *iface = InterfaceOf(HidDeviceObject, &slot);
+    if (iface == nullptr || ReportBuffer == nullptr) {
+        return FALSE;
+    }
+    const std::uint8_t *report = static_cast<const std::uint8_t *>(ReportBuffer);
+    std::string hex;
+    for (ULONG i = 0; i < ReportBufferLength; ++i) {
+        char digits[3];
+        std::snprintf(digits, sizeof digits, "%02x", report[i]);
+        hex += digits;
+    }
+    const int index = Host().handleInterface[slot];
+    AppendLog("feature " + std::to_string(index) + " " + hex + (iface->featureFails ? " fail" : " ok"));
+    if (iface->featureFails) {
+        return FALSE;
+    }
+    RememberReport(iface, report, ReportBufferLength);
+    return TRUE;
+}
+
+}  // extern "C"

@@ -1,0 +1,18 @@
+#include "board/device_result.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+TEST(DeviceResultText, FixedTextsForKnownFailures) {
+    EXPECT_STREQ(DeviceResultText(DEVICE_ACCESS_DENIED), "Access to device denied");
+    EXPECT_STREQ(DeviceResultText(DEVICE_COMM_ERROR), "Communication error with device");
+    EXPECT_STREQ(DeviceResultText(DEVICE_NOT_FOUND), "The specified device was not found");
+}
+
+TEST(DeviceResultText, OtherCodesAreFormattedIntoOneReusedBuffer) {
+    const std::string four = DeviceResultText(4);
+    EXPECT_EQ(four, "Unknown USB error 4");
+    EXPECT_STREQ(DeviceResultText(DEVICE_OK), "Unknown USB error 0");
+    EXPECT_STREQ(DeviceResultText(-2147483647 - 1), "Unknown USB error -2147483648");
+}

@@ -1,0 +1,141 @@
+#include "platform/sim_host.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/hid_platform.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+std::string LoadError(const std::string &host) {
+    std::string error;
+    EXPECT_FALSE(SimHostLoadText(host, &error)) << host;
+    return error;
+}
+
+HANDLE OpenInterface(int index) {
+    const std::string path = "sim:" + std::to_string(index);
+    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+}  // namespace
+
+TEST(SimHostFile, SyntaxErrorsNameTheLineAndTheField) {
+    EXPECT_EQ(LoadError("# c\n\nvid=1\nvid=1 colour=red\n"), "host:4: unknown key: colour=red");
+    EXPECT_EQ(LoadError("vid=1 pid=2 vid=3\n"), "host:1: repeated key: vid=3");
+    EXPECT_EQ(LoadError("vid\n"), "host:1: field without '=': vid");
+    EXPECT_EQ(LoadError("serial=\\u12\n"), "host:1: malformed value: serial=\\u12");
+    EXPECT_EQ(LoadError("open=yes\n"), "host:1: malformed value: open=yes");
+    EXPECT_EQ(LoadError("serial=\x01\xff\n"), "host:1: malformed value: serial=?\xff");
+    for (const char *bad :
+         {"vid=65536", "vid=0x", "vid=0x12345", "vid=0xg1", "vid=-1", "pid=1e3", "state=256", "product=a\\n",
+          "product=a\\", "product=\xC0\x80", "product=\xED\xA0\x80", "product=\xE2\x82"}) {
+        EXPECT_NE(LoadError(std::string(bad) + "\n"), "") << bad;
+    }
+    std::string error;
+    EXPECT_TRUE(SimHostLoadText("vid=0xFFFF pid=65535 state=255 manufacturer=a=b#c\r\n  # x\n", &error))
+        << error;
+}
+
+TEST(SimHostFile, StringsBecomeUtf16AndAFullBufferIsNotTerminated) {
+    std::string error;
+    const std::string full(256, 'z');
+    ASSERT_TRUE(
+        SimHostLoadText("product=\\s\xC3\xA9\xF0\x9F\x98\x80\\ud800\\\\ serial=" + full + "\n", &error))
+        << error;
+    HANDLE handle = OpenInterface(0);
+    unsigned char buffer[512];
+    std::memset(buffer, 0xEE, sizeof buffer);
+    ASSERT_TRUE(HidD_GetProductString(handle, buffer, sizeof buffer));
+    const char16_t expected[] = {u' ', 0x00E9, 0xD83D, 0xDE00, 0xD800, u'\\', 0};
+    EXPECT_EQ(std::memcmp(buffer, expected, sizeof expected), 0);
+
+    std::memset(buffer, 0xEE, sizeof buffer);
+    ASSERT_TRUE(HidD_GetSerialNumberString(handle, buffer, sizeof buffer));
+    EXPECT_EQ(buffer[510], 'z');
+    EXPECT_EQ(buffer[511], 0);
+    EXPECT_FALSE(HidD_GetManufacturerString(handle, buffer, sizeof buffer));
+    CloseHandle(handle);
+
+    EXPECT_NE(LoadError("serial=" + std::string(257, 'z') + "\n"), "");
+}
+
+TEST(SimHostHandles, UnknownAndClosedHandlesAreRefused) {
+    std::string error;
+    ASSERT_TRUE(SimHostLoadText("vid=1\nvid=2 open=fail\n", &error));
+    EXPECT_EQ(OpenInterface(1), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(OpenInterface(2), INVALID_HANDLE_VALUE);
+    HANDLE handle = OpenInterface(0);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(SimHostOpenHandleCount(), 1);
+    EXPECT_TRUE(CloseHandle(handle));
+    EXPECT_FALSE(CloseHandle(handle));
+    EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
+    EXPECT_EQ(SimHostOpenHandleCount(), 0);
+}
+
+TEST(SimHostDetail, SizeQueryThenPathWithTheHeaderSize) {
+    std::string error;
+    ASSERT_TRUE(SimHostLoadText("vid=1\nvid=2 detail=fail\n", &error));
+    GUID guid;
+    HidD_GetHidGuid(&guid);
+    HDEVINFO list = SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    SP_DEVICE_INTERFACE_DATA iface = {};
+    iface.cbSize = sizeof iface;
+    ASSERT_TRUE(SetupDiEnumDeviceInterfaces(list, nullptr, &guid, 0, &iface));
+    DWORD size = 0;
+    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(list, &iface, nullptr, 0, &size, nullptr));
+    ASSERT_EQ(size, offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + 6);
+    union {
+        SP_DEVICE_INTERFACE_DETAIL_DATA_A detail;
+        char bytes[64];
+    } buffer;
+    buffer.detail.cbSize = size;  // the buffer's size is not the header's size
+    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(list, &iface, &buffer.detail, size, nullptr, nullptr));
+    buffer.detail.cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    ASSERT_TRUE(SetupDiGetDeviceInterfaceDetailA(list, &iface, &buffer.detail, size, nullptr, nullptr));
+    EXPECT_STREQ(buffer.detail.DevicePath, "sim:0");
+
+    ASSERT_TRUE(SetupDiEnumDeviceInterfaces(list, nullptr, &guid, 1, &iface));
+    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(list, &iface, &buffer.detail, size, nullptr, nullptr));
+    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(list, nullptr, &guid, 2, &iface));
+    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(list));
+    EXPECT_FALSE(SetupDiDestroyDeviceInfoList(list));
+    EXPECT_EQ(SimHostOpenListCount(), 0);
+}
+
+TEST(SimHostMemory, ReportsRewriteOnlyTheirFieldAndKeepTheRest) {
+    const std::string dir = MakeTempDir();
+    const std::string path = dir + "/host";
+    WriteTextFile(path,
+                  "# boards\n"
+                  "vid=1 serial=old\tstate=7 manufacturer=a#b\n"
+                  "\n"
+                  "vid=2\r\n");
+    std::string error;
+    ASSERT_TRUE(SimHostLoadFile(path.c_str(), &error)) << error;
+    HANDLE first = OpenInterface(0);
+    HANDLE second = OpenInterface(1);
+    unsigned char serial[17] = {0, 0x82, 'a', ' ', 'b', '\\', 0x01, 0xC9, 0, 'x'};
+    unsigned char state[17] = {0, 0x31, 200};
+    ASSERT_TRUE(HidD_SetFeature(first, serial, sizeof serial));
+    ASSERT_TRUE(HidD_SetFeature(first, state, sizeof state));
+    ASSERT_TRUE(HidD_SetFeature(second, state, sizeof state));
+    ASSERT_TRUE(HidD_SetFeature(second, serial, sizeof serial));
+    EXPECT_EQ(ReadTextFile(path),
+              "# boards\n"
+              "vid=1 serial=a\\sb\\\\\\u0001\\u00c9\tstate=200 manufacturer=a#b\n"
+              "\n"
+              "vid=2 state=200 serial=a\\sb\\\\\\u0001\\u00c9\r\n");
+    CloseHandle(first);
+    CloseHandle(second);
+
+    // What was written reads back as the same board.
+    ASSERT_TRUE(SimHostLoadFile(path.c_str(), &error)) << error;
+    EXPECT_EQ(SimHostBoardState(1), 200);
+    RemoveTree(dir);
+}
