@@ -18,6 +18,7 @@ set -u
 readonly REPO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 readonly BUILD_DIR="$REPO_ROOT/build/windows"
 readonly EXE="$BUILD_DIR/rxb540.exe"
+readonly DISCOVERY_TEST="$BUILD_DIR/tests/windows/rxb540_wine_discovery_test.exe"
 readonly MINGW_CXX=x86_64-w64-mingw32-g++-posix
 readonly MINGW_OBJDUMP=x86_64-w64-mingw32-objdump
 readonly PACKAGES="g++-mingw-w64-x86-64 wine"
@@ -96,7 +97,7 @@ readonly EXE_AS_STARTED="Z:${EXE//\//\\}"
 
 usage_text() {
     printf 'RXB540 host controller Version 0.0.1\n'
-    printf 'BANNER\n'
+    printf 'Copyright (c) 2026 The rxb540 developers. MIT License, no warranty.\n'
     printf 'usage:\n'
     printf '  %s list ... List all serial number of detected RXB540(s).\n' "$1"
     printf '  %s set <SerialNumber|"ANY"> <StateNumber> ... Set state of relays.\n' "$1"
@@ -182,18 +183,44 @@ run_cases() {
         1 "" "error finding ANY: $not_found"$'\n' -- wine "$EXE" init extra
 }
 
+# Discovery pointed at the identity of Wine's own virtual mouse and keyboard:
+# selection, string comparison, the handed-over handle and a refused report.
+run_discovery_checks() {
+    check "discovery lists the serial number of Wine's mouse" \
+        0 "0000"$'\n' "" -- wine "$DISCOVERY_TEST" list-mouse
+    local line status
+    wine "$DISCOVERY_TEST" </dev/null >"$WORK/discovery.raw" 2>&1
+    status=$?
+    while IFS= read -r line; do
+        case "$line" in
+        "PASS "*) passed=$((passed + 1)) ;;
+        "FAIL "*) failed=$((failed + 1)) ;;
+        *) line="FAIL unexpected output: $line" && failed=$((failed + 1)) ;;
+        esac
+        echo "$line (discovery under Wine)"
+    done < <(fold_crlf "$WORK/discovery.raw")
+    if [ "$status" != 0 ] && ! grep -q '^FAIL ' "$WORK/discovery.raw"; then
+        failed=$((failed + 1))
+        echo "FAIL discovery checks ended with status $status"
+    fi
+}
+
 main() {
     ensure_tools
     [ "$build" = 1 ] && build_exe
-    if [ ! -f "$EXE" ]; then
-        echo "wine-tests: $EXE is missing; build it with: cmake --preset windows && cmake --build --preset windows" >&2
-        exit 1
-    fi
+    local program
+    for program in "$EXE" "$DISCOVERY_TEST"; do
+        if [ ! -f "$program" ]; then
+            echo "wine-tests: $program is missing; build with: cmake --preset windows && cmake --build --preset windows" >&2
+            exit 1
+        fi
+    done
     setup_wine
     WORK="$(mktemp -d)"
     local started=$SECONDS
     check_static_runtime
     run_cases
+    run_discovery_checks
     echo "wine-tests: cases ran in $((SECONDS - started)) s"
     echo "$passed passed, $failed failed"
     [ "$failed" = 0 ]
