@@ -21,7 +21,7 @@ readonly EXE="$BUILD_DIR/rxb540.exe"
 readonly DISCOVERY_TEST="$BUILD_DIR/tests/windows/rxb540_wine_discovery_test.exe"
 readonly MINGW_CXX=x86_64-w64-mingw32-g++-posix
 readonly MINGW_OBJDUMP=x86_64-w64-mingw32-objdump
-readonly PACKAGES="g++-mingw-w64-x86-64 wine"
+readonly PACKAGES="g++-mingw-w64-x86-64 wine cmake"
 
 install_tools=0
 build=1
@@ -77,18 +77,29 @@ setup_wine() {
     # its dump into the program's standard output.
     export WINEDLLOVERRIDES="winedbg.exe=d"
     unset DISPLAY WAYLAND_DISPLAY
+    mkdir -p "$WINEPREFIX"
+    # One persistent wineserver for the whole run; without it every start
+    # waits for Wine's background processes to wind down. Those processes
+    # outlive each program, so none of them may hold this script's output
+    # open (whoever reads it would wait for them); they all end with the
+    # server. A server left behind by an interrupted run is stopped first.
+    wineserver -k </dev/null >/dev/null 2>&1
+    trap 'wineserver -k >/dev/null 2>&1; rm -rf "$WORK"' EXIT
+    trap 'exit 130' INT TERM
+    if ! wineserver -p </dev/null >/dev/null 2>&1; then
+        echo "wine-tests: CANNOT RUN: wineserver did not start" >&2
+        exit 1
+    fi
+    # The server writes the registry when it ends, so system.reg marks a
+    # prefix that was set up completely.
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         local started=$SECONDS
-        if ! wine cmd /c exit 0 >/dev/null 2>&1; then
+        if ! wine cmd /c exit 0 </dev/null >/dev/null 2>&1; then
             echo "wine-tests: CANNOT RUN: creating the Wine prefix $WINEPREFIX failed" >&2
             exit 1
         fi
         echo "wine-tests: created Wine prefix in $((SECONDS - started)) s"
     fi
-    # One persistent wineserver for the whole run; without it every start
-    # waits for Wine's background processes to wind down.
-    wineserver -p
-    trap 'wineserver -k >/dev/null 2>&1; rm -rf "$WORK"' EXIT
 }
 
 # The program's name as Wine hands it in argv[0] when started by its Unix
@@ -188,7 +199,7 @@ run_cases() {
 run_discovery_checks() {
     check "discovery lists the serial number of Wine's mouse" \
         0 "0000"$'\n' "" -- wine "$DISCOVERY_TEST" list-mouse
-    local line status
+    local line status reported=0
     wine "$DISCOVERY_TEST" </dev/null >"$WORK/discovery.raw" 2>&1
     status=$?
     while IFS= read -r line; do
@@ -197,11 +208,13 @@ run_discovery_checks() {
         "FAIL "*) failed=$((failed + 1)) ;;
         *) line="FAIL unexpected output: $line" && failed=$((failed + 1)) ;;
         esac
+        reported=$((reported + 1))
         echo "$line (discovery under Wine)"
     done < <(fold_crlf "$WORK/discovery.raw")
-    if [ "$status" != 0 ] && ! grep -q '^FAIL ' "$WORK/discovery.raw"; then
+    # A crash may end the program before it reports a failure of its own.
+    if [ "$reported" = 0 ] || { [ "$status" != 0 ] && ! grep -q '^FAIL ' "$WORK/discovery.raw"; }; then
         failed=$((failed + 1))
-        echo "FAIL discovery checks ended with status $status"
+        echo "FAIL discovery checks ended with status $status after $reported results"
     fi
 }
 
