@@ -36,3 +36,15 @@ out=$(cd / && rxb540 list) || status=$?
 dpkg -r rxb540 >/dev/null
 [ "$status" -eq 0 ] || { echo "rxb540 list from PATH ended with $status"; exit 1; }
 echo "installed package: rxb540 list from PATH ended with 0 and printed ${#out} bytes"
+
+# The Windows zip, from the cross build that the Windows check made.
+if [ -x build/windows/rxb540.exe ] || [ -f build/windows/rxb540.exe ]; then
+    rm -f build/windows/rxb540-*.zip
+    (cd build/windows && cpack -G ZIP >/dev/null)
+    (cd build/windows && cmake -E tar tf rxb540-*-windows-x86_64.zip) | sed 's|^[^/]*/||' | grep -v '/$' | sort >"$stage.zip"
+    diff -u packaging/windows-zip-files.txt "$stage.zip"
+    rm -f "$stage.zip"
+    echo "windows zip: file list as expected"
+else
+    echo "windows zip: not checked, no cross build in build/windows (run the Windows check first)"
+fi
