@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building and testing rxb540 needs on Debian or Ubuntu (as root).
+# With the argument "base", only what building the programs needs.
 set -euo pipefail
+scope=${1:-all}
 export DEBIAN_FRONTEND=noninteractive
 packages=(cmake g++ make libgtest-dev libgmock-dev)
 # Each check may need more; it lists them in scripts/checks/<name>.packages.
 here=$(dirname "$0")
 for list in "$here"/checks/*.packages; do
-    [ -e "$list" ] || continue
+    [ -e "$list" ] && [ "$scope" != base ] || continue
     while read -r package _; do
         case "$package" in ''|'#'*) ;; *) packages+=("$package") ;; esac
     done <"$list"

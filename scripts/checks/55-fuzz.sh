@@ -6,7 +6,7 @@
 # is kept in build/fuzz/artifacts/<target>/ (replay it with
 # build/fuzz/tests/fuzz/<target>_fuzzer <file>).
 #
-# Usage: bash scripts/checks/50-fuzz.sh [target...]
+# Usage: bash scripts/checks/55-fuzz.sh [target...]
 #   targets: command_line host_file narrow_string (default: all three)
 #   FUZZ_SECONDS=N runs each target N seconds instead of its CI share.
 set -euo pipefail

@@ -1,0 +1,79 @@
+# What `cmake --install` puts in place, and the packages CPack makes of it:
+# a .deb on Linux, a .zip on Windows.
+include(GNUInstallDirs)
+
+option(RXB540_DEBIAN_PACKAGE "Install the files a Debian package carries (copyright, changelog)" OFF)
+
+if(TARGET rxb540)
+  install(TARGETS rxb540 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+if(WIN32)
+  install(FILES README.md LICENSE DESTINATION .)
+else()
+  # The man page, compressed without a timestamp so that builds are reproducible.
+  set(RXB540_MAN_PAGE ${CMAKE_CURRENT_BINARY_DIR}/rxb540.1.gz)
+  add_custom_command(
+    OUTPUT ${RXB540_MAN_PAGE}
+    COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/man/rxb540.1 > ${RXB540_MAN_PAGE}
+    DEPENDS ${PROJECT_SOURCE_DIR}/man/rxb540.1
+    VERBATIM)
+  add_custom_target(rxb540_man_page ALL DEPENDS ${RXB540_MAN_PAGE})
+  install(FILES ${RXB540_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+  # udev reads its rules from /usr/lib/udev/rules.d (the system's packages)
+  # and /etc/udev/rules.d (the local administrator's), never from /usr/local.
+  if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    set(RXB540_UDEV_RULES_DEFAULT "lib/udev/rules.d")
+  else()
+    set(RXB540_UDEV_RULES_DEFAULT "/etc/udev/rules.d")
+  endif()
+  set(RXB540_UDEV_RULES_DIR "${RXB540_UDEV_RULES_DEFAULT}" CACHE STRING "Where the udev rule is installed")
+  install(FILES packaging/linux/60-rxb540.rules DESTINATION ${RXB540_UDEV_RULES_DIR})
+
+  install(FILES packaging/bash-completion/rxb540 DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+
+  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  if(RXB540_DEBIAN_PACKAGE)
+    set(RXB540_CHANGELOG ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+    add_custom_command(
+      OUTPUT ${RXB540_CHANGELOG}
+      COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/packaging/debian/changelog > ${RXB540_CHANGELOG}
+      DEPENDS ${PROJECT_SOURCE_DIR}/packaging/debian/changelog
+      VERBATIM)
+    add_custom_target(rxb540_changelog ALL DEPENDS ${RXB540_CHANGELOG})
+    install(FILES ${RXB540_CHANGELOG} packaging/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  else()
+    install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  endif()
+endif()
+
+set(CPACK_PACKAGE_NAME rxb540)
+set(CPACK_PACKAGE_VENDOR "The rxb540 developers")
+set(CPACK_PACKAGE_CONTACT "The rxb540 developers <rxb540@example.com>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "host controller for the RXB540 USB relay board")
+set(CPACK_PACKAGE_DESCRIPTION
+    "rxb540 lists the RXB540 relay boards attached to the host by serial number,\nsets the relay state of one board and writes a new serial number into a board.\nEvery command is one HID feature report; no driver or daemon is needed.")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_FILE_NAME "rxb540-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}")
+
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME "rxb540-${PROJECT_VERSION}-windows-x86_64")
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.com/rxb540")
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+      ${PROJECT_SOURCE_DIR}/packaging/debian/postinst
+      ${PROJECT_SOURCE_DIR}/packaging/debian/postrm)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+endif()
+
+include(CPack)

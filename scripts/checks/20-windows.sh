@@ -1,0 +1,4 @@
+#!/usr/bin/env bash
+# rxb540.exe cross-built with MinGW-w64 and tested under Wine.
+set -euo pipefail
+bash tests/windows/run-wine-tests.sh

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Keeps the benchmarks building: the bench programs and a static rxb540, as
+# bench/run.sh builds them. Times nothing; bench/run.sh is run by hand.
+set -euo pipefail
+bash -n bench/run.sh
+cmake -S . -B build/bench-check -DCMAKE_BUILD_TYPE=Release -DRXB540_BUILD_TESTS=OFF \
+    -DRXB540_BUILD_BENCH=ON -DRXB540_STATIC=ON >/dev/null
+cmake --build build/bench-check -j"$(nproc)" --target rxb540 rxb540-spawn-timer rxb540-bench-hidraw
+# A static PIE: position-independent (type DYN), with no program interpreter.
+program=build/bench-check/rxb540
+if ! readelf -h "$program" | grep -q 'DYN' || readelf -l "$program" | grep -q 'INTERP'; then
+    echo "$program is not a static PIE"
+    exit 1
+fi
+echo "bench programs and the static rxb540 build"

@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "board_commands.h"
+#include "configfs_gadget.h"
+#include "gadget_spec.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+BoardCommand Decode(const std::vector<unsigned char> &report) {
+    return DecodeBoardReport(report.data(), report.size());
+}
+
+std::vector<unsigned char> SerialReport(const std::string &text, std::size_t length = BOARD_REPORT_BYTES) {
+    std::vector<unsigned char> report(length, 0);
+    report[0] = BOARD_COMMAND_SET_SERIAL;
+    for (std::size_t i = 0; i < text.size() && i + 1 < length; ++i) {
+        report[i + 1] = static_cast<unsigned char>(text[i]);
+    }
+    return report;
+}
+
+}  // namespace
+
+TEST(BoardCommands, SetStateTakesTheByteAfterTheCommand) {
+    std::vector<unsigned char> report(BOARD_REPORT_BYTES, 0);
+    report[0] = 0x31;
+    report[1] = 0xff;
+    BoardCommand command = Decode(report);
+    EXPECT_EQ(command.kind, BOARD_SET_STATE);
+    EXPECT_EQ(command.state, 255);
+}
+
+TEST(BoardCommands, SetSerialTakesTheTextUpToItsZero) {
+    std::vector<unsigned char> report = SerialReport("1712345678");
+    report[12] = '9';  // after the terminating zero: not part of the text
+    BoardCommand command = Decode(report);
+    EXPECT_EQ(command.kind, BOARD_SET_SERIAL);
+    EXPECT_EQ(command.serial, "1712345678");
+}
+
+TEST(BoardCommands, SetSerialWithoutZeroEndsAtTheLastByte) {
+    BoardCommand command = Decode(SerialReport("ABCDEFGHIJKLMNOPQRS"));
+    EXPECT_EQ(command.kind, BOARD_SET_SERIAL);
+    EXPECT_EQ(command.serial, "ABCDEFGHIJKLMNO");
+}
+
+TEST(BoardCommands, ReportsThatNoBoardWouldActOnAreIgnored) {
+    EXPECT_EQ(Decode({0x31}).reason, "short-report");
+    EXPECT_EQ(Decode({}).reason, "short-report");
+    EXPECT_EQ(Decode({0x32, 0x05}).reason, "unknown-command");
+    EXPECT_EQ(Decode({0x00, 0x31, 0x05}).reason, "unknown-command");
+    EXPECT_EQ(Decode(SerialReport("")).reason, "bad-serial");
+    EXPECT_EQ(Decode(SerialReport("12 34")).reason, "bad-serial");
+    EXPECT_EQ(Decode(SerialReport("12\n34")).reason, "bad-serial");
+    EXPECT_EQ(Decode(SerialReport("12\x80")).kind, BOARD_IGNORED);
+}
+
+TEST(BoardCommands, HexBytesWritesTwoLowerCaseDigitsPerByte) {
+    const unsigned char bytes[] = {0x82, 0x0a, 0x00, 0xff};
+    EXPECT_EQ(HexBytes(bytes, sizeof bytes), "820a00ff");
+    EXPECT_EQ(HexBytes(bytes, 0), "");
+}
+
+TEST(GadgetSpec, BoardHasTheBoardIdentityAndTheGivenSerial) {
+    GadgetSpec spec;
+    std::string error;
+    ASSERT_TRUE(ParseGadgetSpec("board:1712345678", &spec, &error)) << error;
+    EXPECT_TRUE(spec.isBoard);
+    EXPECT_EQ(spec.vendorId, 0x16c0);
+    EXPECT_EQ(spec.productId, 0x05df);
+    EXPECT_EQ(spec.manufacturer, RXB540_TEST_MANUFACTURER);
+    EXPECT_EQ(spec.product, "RXB540");
+    EXPECT_EQ(spec.serial, "1712345678");
+}
+
+TEST(GadgetSpec, HidTakesEveryField) {
+    GadgetSpec spec;
+    std::string error;
+    ASSERT_TRUE(ParseGadgetSpec("hid:1209:05DF:Other Maker:Thing 2:S-1", &spec, &error)) << error;
+    EXPECT_FALSE(spec.isBoard);
+    EXPECT_EQ(spec.vendorId, 0x1209);
+    EXPECT_EQ(spec.productId, 0x05df);
+    EXPECT_EQ(spec.manufacturer, "Other Maker");
+    EXPECT_EQ(spec.product, "Thing 2");
+    EXPECT_EQ(spec.serial, "S-1");
+}
+
+TEST(GadgetSpec, MalformedGadgetsAreRefusedWithAReason) {
+    const char *bad[] = {
+        "board",
+        "board:",
+        "board:12 34",
+        "board:1:2",
+        "hid:1209:05df:maker:product",
+        "hid:10000:05df:maker:product:1",
+        "hid:12x9:05df:maker:product:1",
+        "hid::05df:maker:product:1",
+        "hid:1209:05df::product:1",
+        "hid:1209:05df:maker\t:product:1",
+        "keyboard:1",
+        "",
+    };
+    for (const char *text : bad) {
+        GadgetSpec spec;
+        std::string error;
+        EXPECT_FALSE(ParseGadgetSpec(text, &spec, &error)) << text;
+        EXPECT_NE(error, "") << text;
+    }
+    GadgetSpec spec;
+    std::string error;
+    EXPECT_FALSE(ParseGadgetSpec("board:" + std::string(127, '7'), &spec, &error));
+    EXPECT_TRUE(ParseGadgetSpec("board:" + std::string(126, '7'), &spec, &error));
+}
+
+TEST(ConfigfsGadget, ControllersAreListedInNaturalOrder) {
+    std::string dir = MakeTempDir();
+    for (const char *name : {"dummy_udc.10", "dummy_udc.2", "fe980000.usb", "dummy_udc.0", "dummy_udc.1"}) {
+        ASSERT_EQ(mkdir((dir + "/" + name).c_str(), 0755), 0);
+    }
+    std::vector<std::string> expected = {"dummy_udc.0", "dummy_udc.1", "dummy_udc.2", "dummy_udc.10",
+                                         "fe980000.usb"};
+    EXPECT_EQ(ListUdcs(dir), expected);
+    EXPECT_TRUE(ListUdcs(dir + "/absent").empty());
+    RemoveTree(dir);
+}

@@ -1,0 +1,242 @@
+#!/usr/bin/env bash
+# Cross-builds rxb540.exe with MinGW-w64 and runs it under Wine as a whole
+# process: its standard output, standard error (CR LF folded to LF) and exit
+# status are compared byte for byte with what a user of the program sees.
+#
+# Wine has no RXB540 board, but it offers HID interfaces of its own (a virtual
+# mouse and keyboard, vendor ID 0x845E). So these runs go through the real
+# SetupAPI enumeration, CreateFileA, HidD_GetAttributes and string calls, and
+# show that foreign HID devices are passed over.
+#
+# Usage: tests/windows/run-wine-tests.sh [--install] [--no-build]
+#   --install   apt-get install the cross compiler and Wine when they are missing
+#   --no-build  test the rxb540.exe already in build/windows
+# Prints one line per case and a closing "N passed, N failed" line; exits
+# nonzero when a case fails or the tools are missing.
+set -u
+
+readonly REPO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+readonly BUILD_DIR="$REPO_ROOT/build/windows"
+readonly EXE="$BUILD_DIR/rxb540.exe"
+readonly DISCOVERY_TEST="$BUILD_DIR/tests/windows/rxb540_wine_discovery_test.exe"
+readonly MINGW_CXX=x86_64-w64-mingw32-g++-posix
+readonly MINGW_OBJDUMP=x86_64-w64-mingw32-objdump
+readonly PACKAGES="g++-mingw-w64-x86-64 wine cmake"
+
+install_tools=0
+build=1
+for arg in "$@"; do
+    case "$arg" in
+    --install) install_tools=1 ;;
+    --no-build) build=0 ;;
+    *)
+        echo "usage: $0 [--install] [--no-build]" >&2
+        exit 2
+        ;;
+    esac
+done
+
+missing_tools() {
+    local tool
+    for tool in "$MINGW_CXX" "$MINGW_OBJDUMP" wine wineserver cmake perl; do
+        command -v "$tool" >/dev/null 2>&1 || printf '%s ' "$tool"
+    done
+}
+
+ensure_tools() {
+    local missing
+    missing="$(missing_tools)"
+    if [ -n "$missing" ] && [ "$install_tools" = 1 ]; then
+        echo "wine-tests: installing $PACKAGES (missing: $missing)"
+        if ! { apt-get update -qq &&
+            DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $PACKAGES; } >"${TMPDIR:-/tmp}/rxb540-wine-apt.log" 2>&1; then
+            tail -n 20 "${TMPDIR:-/tmp}/rxb540-wine-apt.log" >&2
+        fi
+        missing="$(missing_tools)"
+    fi
+    if [ -n "$missing" ]; then
+        echo "wine-tests: CANNOT RUN the Windows tests: missing $missing" >&2
+        echo "wine-tests: the Debian packages $PACKAGES could not be installed or were not asked for (--install)" >&2
+        exit 1
+    fi
+}
+
+build_exe() {
+    (cd "$REPO_ROOT" && cmake --preset windows >/dev/null && cmake --build --preset windows) || {
+        echo "wine-tests: the cross build of rxb540.exe failed" >&2
+        exit 1
+    }
+}
+
+# A private prefix under the build folder: about 700 MB, never in the
+# repository. Created once; later runs reuse it.
+setup_wine() {
+    export WINEPREFIX="$BUILD_DIR/wineprefix"
+    export WINEDEBUG=-all
+    # A crashing program must not start Wine's debugger, which would write
+    # its dump into the program's standard output.
+    export WINEDLLOVERRIDES="winedbg.exe=d"
+    unset DISPLAY WAYLAND_DISPLAY
+    mkdir -p "$WINEPREFIX"
+    # One persistent wineserver for the whole run; without it every start
+    # waits for Wine's background processes to wind down. Those processes
+    # outlive each program, so none of them may hold this script's output
+    # open (whoever reads it would wait for them); they all end with the
+    # server. A server left behind by an interrupted run is stopped first.
+    wineserver -k </dev/null >/dev/null 2>&1
+    trap 'wineserver -k >/dev/null 2>&1; rm -rf "$WORK"' EXIT
+    trap 'exit 130' INT TERM
+    if ! wineserver -p </dev/null >/dev/null 2>&1; then
+        echo "wine-tests: CANNOT RUN: wineserver did not start" >&2
+        exit 1
+    fi
+    # The server writes the registry when it ends, so system.reg marks a
+    # prefix that was set up completely.
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        local started=$SECONDS
+        if ! wine cmd /c exit 0 </dev/null >/dev/null 2>&1; then
+            echo "wine-tests: CANNOT RUN: creating the Wine prefix $WINEPREFIX failed" >&2
+            exit 1
+        fi
+        echo "wine-tests: created Wine prefix in $((SECONDS - started)) s"
+    fi
+}
+
+# The program's name as Wine hands it in argv[0] when started by its Unix
+# path: the full path on drive Z:, which maps to /.
+readonly EXE_AS_STARTED="Z:${EXE//\//\\}"
+
+usage_text() {
+    printf 'RXB540 host controller Version 0.0.1\n'
+    printf 'Copyright (c) 2026 The rxb540 developers. MIT License, no warranty.\n'
+    printf 'usage:\n'
+    printf '  %s list ... List all serial number of detected RXB540(s).\n' "$1"
+    printf '  %s set <SerialNumber|"ANY"> <StateNumber> ... Set state of relays.\n' "$1"
+}
+
+WORK=""
+passed=0
+failed=0
+
+fold_crlf() { perl -0777 -pe 's/\r\n/\n/g' "$1"; }
+
+# check NAME EXPECTED_STATUS EXPECTED_STDOUT EXPECTED_STDERR -- COMMAND...
+check() {
+    local name="$1" want_status="$2" want_out="$3" want_err="$4"
+    shift 5
+    local status problems=""
+    "$@" </dev/null >"$WORK/out.raw" 2>"$WORK/err.raw"
+    status=$?
+    fold_crlf "$WORK/out.raw" >"$WORK/out"
+    fold_crlf "$WORK/err.raw" >"$WORK/err"
+    printf '%s' "$want_out" >"$WORK/want_out"
+    printf '%s' "$want_err" >"$WORK/want_err"
+    [ "$status" = "$want_status" ] || problems+=" status $status, expected $want_status;"
+    cmp -s "$WORK/out" "$WORK/want_out" || problems+=" stdout differs;"
+    cmp -s "$WORK/err" "$WORK/want_err" || problems+=" stderr differs;"
+    if [ -z "$problems" ]; then
+        passed=$((passed + 1))
+        echo "PASS $name"
+        return
+    fi
+    failed=$((failed + 1))
+    echo "FAIL $name:$problems"
+    local stream
+    for stream in out err; do
+        if ! cmp -s "$WORK/$stream" "$WORK/want_$stream"; then
+            # cat -A marks each line end with $ and shows control bytes.
+            diff -u --label "expected std$stream" --label "actual std$stream" \
+                <(cat -A "$WORK/want_$stream") <(cat -A "$WORK/$stream") | sed 's/^/  /'
+        fi
+    done
+}
+
+# rxb540.exe must start on a Windows machine without MinGW's runtime DLLs.
+check_static_runtime() {
+    local imports
+    imports="$("$MINGW_OBJDUMP" -p "$EXE" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z')"
+    if grep -qE '^(libstdc\+\+|libgcc|libwinpthread)' <<<"$imports"; then
+        failed=$((failed + 1))
+        echo "FAIL rxb540.exe imports MinGW runtime DLLs:" $imports
+    elif ! grep -qx 'hid.dll' <<<"$imports" || ! grep -qx 'setupapi.dll' <<<"$imports"; then
+        failed=$((failed + 1))
+        echo "FAIL rxb540.exe does not import hid.dll and setupapi.dll:" $imports
+    else
+        passed=$((passed + 1))
+        echo "PASS rxb540.exe imports only system DLLs:" $imports
+    fi
+}
+
+run_cases() {
+    local not_found='The specified device was not found'
+
+    # cmd.exe starts the program as a user types it, so argv[0] is "rxb540".
+    check "no command, typed in cmd: usage with the name as typed, status 1" \
+        1 "" "$(usage_text rxb540)"$'\n' \
+        -- bash -c 'cd "$1" && wine cmd /c rxb540' _ "$BUILD_DIR"
+    check "no command: usage, status 1" \
+        1 "" "$(usage_text "$EXE_AS_STARTED")"$'\n' -- wine "$EXE"
+    check "unknown command: usage, status 1" \
+        1 "" "$(usage_text "$EXE_AS_STARTED")"$'\n' -- wine "$EXE" help
+    check "command words are case-sensitive: LIST is unknown, status 1" \
+        1 "" "$(usage_text "$EXE_AS_STARTED")"$'\n' -- wine "$EXE" LIST
+    check "list passes over Wine's own HID devices: no output, status 0" \
+        0 "" "" -- wine "$EXE" list
+    check "set without a state: invalid arguments and usage, status 1" \
+        1 "" "Invalid arguments."$'\n'"$(usage_text "$EXE_AS_STARTED")"$'\n' -- wine "$EXE" set ANY
+    check "set ANY 1 without a board: not found, status 1" \
+        1 "" "error finding ANY: $not_found"$'\n' -- wine "$EXE" set ANY 1
+    check "set by serial number without a board: the serial as typed, status 1" \
+        1 "" "error finding 1735000000: $not_found"$'\n' -- wine "$EXE" set 1735000000 5
+    check "init without a board: not found, nothing on stdout, status 1" \
+        1 "" "error finding ANY: $not_found"$'\n' -- wine "$EXE" init
+    check "init ignores an extra argument" \
+        1 "" "error finding ANY: $not_found"$'\n' -- wine "$EXE" init extra
+}
+
+# Discovery pointed at the identity of Wine's own virtual mouse and keyboard:
+# selection, string comparison, the handed-over handle and a refused report.
+run_discovery_checks() {
+    check "discovery lists the serial number of Wine's mouse" \
+        0 "0000"$'\n' "" -- wine "$DISCOVERY_TEST" list-mouse
+    local line status reported=0
+    wine "$DISCOVERY_TEST" </dev/null >"$WORK/discovery.raw" 2>&1
+    status=$?
+    while IFS= read -r line; do
+        case "$line" in
+        "PASS "*) passed=$((passed + 1)) ;;
+        "FAIL "*) failed=$((failed + 1)) ;;
+        *) line="FAIL unexpected output: $line" && failed=$((failed + 1)) ;;
+        esac
+        reported=$((reported + 1))
+        echo "$line (discovery under Wine)"
+    done < <(fold_crlf "$WORK/discovery.raw")
+    # A crash may end the program before it reports a failure of its own.
+    if [ "$reported" = 0 ] || { [ "$status" != 0 ] && ! grep -q '^FAIL ' "$WORK/discovery.raw"; }; then
+        failed=$((failed + 1))
+        echo "FAIL discovery checks ended with status $status after $reported results"
+    fi
+}
+
+main() {
+    ensure_tools
+    [ "$build" = 1 ] && build_exe
+    local program
+    for program in "$EXE" "$DISCOVERY_TEST"; do
+        if [ ! -f "$program" ]; then
+            echo "wine-tests: $program is missing; build with: cmake --preset windows && cmake --build --preset windows" >&2
+            exit 1
+        fi
+    done
+    setup_wine
+    WORK="$(mktemp -d)"
+    local started=$SECONDS
+    check_static_runtime
+    run_cases
+    run_discovery_checks
+    echo "wine-tests: cases ran in $((SECONDS - started)) s"
+    echo "$passed passed, $failed failed"
+    [ "$failed" = 0 ]
+}
+
+main

@@ -1,0 +1,83 @@
+#include "gadget_spec.h"
+
+#include <cstdlib>
+#include <vector>
+
+#include "board_commands.h"
+
+#ifndef RXB540_MANUFACTURER
+#error "RXB540_MANUFACTURER must name the manufacturer string of the board"
+#endif
+
+namespace {
+
+std::vector<std::string> SplitFields(const std::string &text) {
+    std::vector<std::string> fields;
+    std::string::size_type start = 0;
+    for (;;) {
+        std::string::size_type colon = text.find(':', start);
+        if (colon == std::string::npos) {
+            fields.push_back(text.substr(start));
+            return fields;
+        }
+        fields.push_back(text.substr(start, colon - start));
+        start = colon + 1;
+    }
+}
+
+bool ParseHexId(const std::string &text, std::uint16_t *id) {
+    if (text.empty() || text.size() > 6) {
+        return false;
+    }
+    char *end = nullptr;
+    unsigned long value = std::strtoul(text.c_str(), &end, 16);
+    if (*end != '\0' || value > 0xffff) {
+        return false;
+    }
+    *id = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+// Manufacturer and product strings: printable ASCII, blanks allowed.
+bool IsValidDescriptorText(const std::string &text) {
+    if (text.empty() || text.size() > 126) {
+        return false;
+    }
+    for (char c : text) {
+        if (c < 0x20 || c > 0x7e) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Fail(std::string *error, const std::string &text, const char *why) {
+    *error = "bad gadget '" + text + "': " + why;
+    return false;
+}
+
+}  // namespace
+
+bool ParseGadgetSpec(const std::string &text, GadgetSpec *spec, std::string *error) {
+    std::vector<std::string> fields = SplitFields(text);
+    GadgetSpec parsed;
+    if (fields[0] == "board" && fields.size() == 2) {
+        parsed =
+            GadgetSpec{true, BOARD_VENDOR_ID, BOARD_PRODUCT_ID, RXB540_MANUFACTURER, "RXB540", fields[1]};
+    } else if (fields[0] == "hid" && fields.size() == 6) {
+        parsed = GadgetSpec{false, 0, 0, fields[3], fields[4], fields[5]};
+        if (!ParseHexId(fields[1], &parsed.vendorId) || !ParseHexId(fields[2], &parsed.productId)) {
+            return Fail(error, text, "vendor and product IDs are hex numbers up to ffff");
+        }
+        if (!IsValidDescriptorText(parsed.manufacturer) || !IsValidDescriptorText(parsed.product)) {
+            return Fail(error, text, "manufacturer and product are 1 to 126 printable ASCII characters");
+        }
+    } else {
+        return Fail(error, text, "expected board:SERIAL or hid:VID:PID:MANUFACTURER:PRODUCT:SERIAL");
+    }
+    if (!IsValidSerialText(parsed.serial)) {
+        return Fail(error, text, "a serial number is 1 to 126 printable ASCII characters without blanks");
+    }
+    *spec = parsed;
+    return true;
+}

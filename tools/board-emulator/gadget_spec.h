@@ -1,0 +1,27 @@
+// What one emulated USB HID gadget presents to the host: its IDs and strings,
+// and whether it acts on the commands of an RXB540 board.
+#ifndef RXB540_TOOLS_BOARD_EMULATOR_GADGET_SPEC_H
+#define RXB540_TOOLS_BOARD_EMULATOR_GADGET_SPEC_H
+
+#include <cstdint>
+#include <string>
+
+constexpr std::uint16_t BOARD_VENDOR_ID = 0x16c0;
+constexpr std::uint16_t BOARD_PRODUCT_ID = 0x05df;
+
+struct GadgetSpec {
+    bool isBoard;
+    std::uint16_t vendorId;
+    std::uint16_t productId;
+    std::string manufacturer;
+    std::string product;
+    std::string serial;
+};
+
+// Parses one gadget argument:
+//   board:SERIAL                              an RXB540 board
+//   hid:VID:PID:MANUFACTURER:PRODUCT:SERIAL   any other HID gadget (IDs in hex)
+// On failure returns false and says why in *error.
+bool ParseGadgetSpec(const std::string &text, GadgetSpec *spec, std::string *error);
+
+#endif  // RXB540_TOOLS_BOARD_EMULATOR_GADGET_SPEC_H

@@ -1,0 +1,268 @@
+// Emulates RXB540 relay boards (and other HID devices) as USB gadgets, so
+// that a Linux machine with a USB device controller, or with the dummy_hcd
+// virtual controller, shows them to a USB host as real devices. Every report
+// that a gadget receives, and what the board made of it, is printed as one
+// line of key=value fields on standard output.
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "board_commands.h"
+#include "configfs_gadget.h"
+#include "gadget_spec.h"
+
+namespace {
+
+const char UDC_CLASS_DIR[] = "/sys/class/udc";
+const int NODE_WAIT_MS = 2000;
+
+volatile sig_atomic_t g_stopRequested = 0;
+
+struct Options {
+    std::string configfsRoot = "/sys/kernel/config/usb_gadget";
+    std::string namePrefix = "rxb540-emu";
+    std::vector<std::string> udcs;
+    int hostWaitMs = 5000;
+    std::vector<GadgetSpec> specs;
+};
+
+void PrintUsage(const char *program) {
+    std::fprintf(stderr,
+                 "usage: %s [--udc NAME]... [--configfs DIR] [--name PREFIX] [--host-wait MS] GADGET...\n"
+                 "  GADGET: board:SERIAL                             an RXB540 board\n"
+                 "          hid:VID:PID:MANUFACTURER:PRODUCT:SERIAL  another HID device (IDs in hex)\n",
+                 program);
+}
+
+bool ParseMilliseconds(const char *text, int *value) {
+    char *end = nullptr;
+    errno = 0;
+    long parsed = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || end == text || parsed < 0 || parsed > 3600000) {
+        return false;
+    }
+    *value = static_cast<int>(parsed);
+    return true;
+}
+
+bool ParseOptions(int argc, char **argv, Options *options) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        bool hasValue = i + 1 < argc;
+        if (arg == "--udc" && hasValue) {
+            options->udcs.push_back(argv[++i]);
+        } else if (arg == "--configfs" && hasValue) {
+            options->configfsRoot = argv[++i];
+        } else if (arg == "--name" && hasValue) {
+            options->namePrefix = argv[++i];
+        } else if (arg == "--host-wait" && hasValue) {
+            if (!ParseMilliseconds(argv[++i], &options->hostWaitMs)) {
+                std::fprintf(stderr, "bad --host-wait value: %s\n", argv[i]);
+                return false;
+            }
+        } else if (arg.compare(0, 2, "--") == 0) {
+            std::fprintf(stderr, "unknown or incomplete option: %s\n", arg.c_str());
+            return false;
+        } else {
+            GadgetSpec spec;
+            std::string error;
+            if (!ParseGadgetSpec(arg, &spec, &error)) {
+                std::fprintf(stderr, "%s\n", error.c_str());
+                return false;
+            }
+            options->specs.push_back(spec);
+        }
+    }
+    return !options->specs.empty();
+}
+
+void RequestStop(int) {
+    g_stopRequested = 1;
+}
+
+// No SA_RESTART: a signal must wake the poll() of the main loop.
+void InstallStopHandlers() {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = RequestStop;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    // A closed output is noticed in PrintLine; dying of SIGPIPE would leave
+    // the gadgets behind.
+    signal(SIGPIPE, SIG_IGN);
+}
+
+// Every line is flushed at once: a test or a script reads it while the
+// emulator goes on running. When nobody can read the lines any more, the
+// emulator stops and removes its gadgets.
+void PrintLine(const std::string &line) {
+    std::fprintf(stdout, "%s\n", line.c_str());
+    if (std::fflush(stdout) != 0) {
+        g_stopRequested = 1;
+    }
+}
+
+std::string GadgetField(std::size_t index, const Gadget &gadget) {
+    return "gadget=" + std::to_string(index) + " serial=" + gadget.spec.serial;
+}
+
+std::string HexId(unsigned id) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04x", id & 0xffffu);
+    return text;
+}
+
+// Binds the gadget, waits for a host to configure it and opens its node.
+// Waiting before the next gadget is bound lets the host enumerate the
+// gadgets in the order given.
+bool BringUp(std::size_t index, Gadget *gadget, const std::string &udc, int hostWaitMs) {
+    std::string error;
+    if (!BindGadget(gadget, udc, &error) || !OpenGadgetNode(gadget, NODE_WAIT_MS, &error)) {
+        std::fprintf(stderr, "gadget %zu: %s\n", index, error.c_str());
+        return false;
+    }
+    bool configured = WaitUntilConfigured(UDC_CLASS_DIR, udc, hostWaitMs);
+    PrintLine("bound " + GadgetField(index, *gadget) + " udc=" + udc +
+              " vid=" + HexId(gadget->spec.vendorId) + " pid=" + HexId(gadget->spec.productId) +
+              " hidg=" + gadget->hidgPath + " host=" + (configured ? "configured" : "absent"));
+    return true;
+}
+
+// A new serial number reaches the host only through a new enumeration:
+// the strings of a bound gadget are fixed.
+bool ChangeSerial(std::size_t index, Gadget *gadget, const std::string &serial, int hostWaitMs) {
+    std::string udc = gadget->udc;
+    std::string old = gadget->spec.serial;
+    std::string error;
+    CloseGadgetNode(gadget);
+    if (!UnbindGadget(gadget, &error) || !WriteGadgetSerial(gadget, serial, &error)) {
+        std::fprintf(stderr, "gadget %zu: %s\n", index, error.c_str());
+        return false;
+    }
+    PrintLine("serial gadget=" + std::to_string(index) + " old=" + old + " new=" + serial);
+    return BringUp(index, gadget, udc, hostWaitMs);
+}
+
+bool ApplyReport(std::size_t index, Gadget *gadget, const unsigned char *data, std::size_t length,
+                 int hostWaitMs) {
+    PrintLine("received " + GadgetField(index, *gadget) + " report=" + HexBytes(data, length));
+    if (!gadget->spec.isBoard) {
+        return true;
+    }
+    BoardCommand command = DecodeBoardReport(data, length);
+    switch (command.kind) {
+        case BOARD_SET_STATE:
+            PrintLine("state " + GadgetField(index, *gadget) + " state=" + std::to_string(command.state));
+            return true;
+        case BOARD_SET_SERIAL:
+            return ChangeSerial(index, gadget, command.serial, hostWaitMs);
+        case BOARD_IGNORED:
+            PrintLine("ignored " + GadgetField(index, *gadget) + " reason=" + command.reason);
+            return true;
+    }
+    return true;
+}
+
+// Reads one report if there is one. A read error other than "nothing there"
+// reopens the node once; false means the gadget is lost.
+bool ServeGadget(std::size_t index, Gadget *gadget, int hostWaitMs) {
+    unsigned char report[64];
+    ssize_t got = read(gadget->fd, report, sizeof report);
+    if (got > 0) {
+        return ApplyReport(index, gadget, report, static_cast<std::size_t>(got), hostWaitMs);
+    }
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
+        return true;
+    }
+    std::fprintf(stderr, "gadget %zu: read %s: %s; reopening\n", index, gadget->hidgPath.c_str(),
+                 got < 0 ? std::strerror(errno) : "end of file");
+    CloseGadgetNode(gadget);
+    std::string error;
+    if (!OpenGadgetNode(gadget, NODE_WAIT_MS, &error)) {
+        std::fprintf(stderr, "gadget %zu: %s\n", index, error.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool ServeUntilStopped(std::vector<Gadget> *gadgets, int hostWaitMs) {
+    while (!g_stopRequested) {
+        std::vector<pollfd> polls;
+        for (const Gadget &gadget : *gadgets) {
+            polls.push_back(pollfd{gadget.fd, POLLIN, 0});
+        }
+        int ready = poll(polls.data(), polls.size(), 500);
+        if (ready < 0 && errno != EINTR) {
+            std::perror("poll");
+            return false;
+        }
+        for (std::size_t i = 0; ready > 0 && i < polls.size(); ++i) {
+            if (polls[i].revents != 0 && !ServeGadget(i, &(*gadgets)[i], hostWaitMs)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool ChooseUdcs(const Options &options, std::vector<std::string> *udcs) {
+    *udcs = options.udcs.empty() ? ListUdcs(UDC_CLASS_DIR) : options.udcs;
+    if (udcs->size() < options.specs.size()) {
+        std::fprintf(stderr, "%zu gadgets need as many USB device controllers; %zu available%s\n",
+                     options.specs.size(), udcs->size(),
+                     options.udcs.empty() ? " (load dummy_hcd with num=N for N virtual ones)" : "");
+        return false;
+    }
+    return true;
+}
+
+bool StartGadgets(const Options &options, const std::vector<std::string> &udcs,
+                  std::vector<Gadget> *gadgets) {
+    for (std::size_t i = 0; i < options.specs.size(); ++i) {
+        Gadget gadget;
+        std::string error;
+        if (!CreateGadget(options.configfsRoot, options.namePrefix + std::to_string(i), options.specs[i],
+                          &gadget, &error)) {
+            std::fprintf(stderr, "gadget %zu: %s\n", i, error.c_str());
+            return false;
+        }
+        gadgets->push_back(gadget);
+    }
+    for (std::size_t i = 0; i < gadgets->size() && !g_stopRequested; ++i) {
+        if (!BringUp(i, &(*gadgets)[i], udcs[i], options.hostWaitMs)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    Options options;
+    if (!ParseOptions(argc, argv, &options)) {
+        PrintUsage(argv[0]);
+        return 2;
+    }
+    std::vector<std::string> udcs;
+    if (!ChooseUdcs(options, &udcs)) {
+        return 1;
+    }
+    InstallStopHandlers();
+    std::vector<Gadget> gadgets;
+    bool ok = StartGadgets(options, udcs, &gadgets) && ServeUntilStopped(&gadgets, options.hostWaitMs);
+    for (Gadget &gadget : gadgets) {
+        RemoveGadget(&gadget);
+    }
+    PrintLine(ok ? "stopped" : "failed");
+    return ok ? 0 : 1;
+}
