@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
 # Installs what building and testing rxb540 needs on Debian or Ubuntu (as root).
-# With the argument "base", only what building the programs needs.
+# With the argument "base", only what building the programs needs; with
+# --no-update, the package lists are taken as they are (CI updates them first).
 set -euo pipefail
+update=yes
+if [ "${1:-}" = --no-update ]; then
+    update=no
+    shift
+fi
 scope=${1:-all}
 export DEBIAN_FRONTEND=noninteractive
 packages=(cmake g++ make libgtest-dev libgmock-dev)
@@ -13,6 +19,6 @@ for list in "$here"/checks/*.packages; do
         case "$package" in ''|'#'*) ;; *) packages+=("$package") ;; esac
     done <"$list"
 done
-apt-get update -qq
+[ "$update" = no ] || apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
 echo "installed: ${packages[*]}"

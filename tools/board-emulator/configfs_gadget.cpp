@@ -90,14 +90,15 @@ std::string HexText(unsigned value) {
     return text;
 }
 
-bool WriteDeviceAttributes(const std::string &dir, const GadgetSpec &spec, std::string *error) {
+bool WriteDeviceAttributes(const std::string &dir, const GadgetDescription &description, std::string *error) {
     std::string strings = dir + "/strings/" + LANGUAGE_FOLDER;
-    return WriteText(dir + "/idVendor", HexText(spec.vendorId), error) &&
-           WriteText(dir + "/idProduct", HexText(spec.productId), error) &&
+    return WriteText(dir + "/idVendor", HexText(description.vendorId), error) &&
+           WriteText(dir + "/idProduct", HexText(description.productId), error) &&
            WriteText(dir + "/bcdDevice", "0x0100", error) && WriteText(dir + "/bcdUSB", "0x0200", error) &&
-           MakeFolder(strings, error) && WriteText(strings + "/manufacturer", spec.manufacturer, error) &&
-           WriteText(strings + "/product", spec.product, error) &&
-           WriteText(strings + "/serialnumber", spec.serial, error);
+           MakeFolder(strings, error) &&
+           WriteText(strings + "/manufacturer", description.manufacturer, error) &&
+           WriteText(strings + "/product", description.product, error) &&
+           WriteText(strings + "/serialnumber", description.serial, error);
 }
 
 bool WriteHidFunction(const std::string &function, std::string *error) {
@@ -167,16 +168,16 @@ bool NaturalLess(const std::string &a, const std::string &b) {
 
 }  // namespace
 
-bool CreateGadget(const std::string &configfsRoot, const std::string &name, const GadgetSpec &spec,
-                  Gadget *gadget, std::string *error) {
-    *gadget = Gadget{spec, configfsRoot + "/" + name, std::string(), std::string(), -1};
+bool CreateGadget(const std::string &configfsRoot, const std::string &name,
+                  const GadgetDescription &description, Gadget *gadget, std::string *error) {
+    *gadget = Gadget{description, configfsRoot + "/" + name, std::string(), std::string(), -1};
     if (mkdir(gadget->dir.c_str(), 0755) != 0) {
         // Never adopt or remove a folder that someone else made.
         gadget->dir.clear();
         return Fail(error, "cannot create gadget " + configfsRoot + "/" + name);
     }
     std::string function = gadget->dir + "/functions/" + FUNCTION_NAME;
-    if (!WriteDeviceAttributes(gadget->dir, spec, error) || !WriteHidFunction(function, error) ||
+    if (!WriteDeviceAttributes(gadget->dir, description, error) || !WriteHidFunction(function, error) ||
         !WriteConfiguration(gadget->dir, error)) {
         RemoveGadget(gadget);
         return false;
@@ -210,7 +211,7 @@ bool WriteGadgetSerial(Gadget *gadget, const std::string &serial, std::string *e
     if (!WriteText(gadget->dir + "/strings/" + LANGUAGE_FOLDER + "/serialnumber", serial, error)) {
         return false;
     }
-    gadget->spec.serial = serial;
+    gadget->description.serial = serial;
     return true;
 }
 

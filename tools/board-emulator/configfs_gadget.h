@@ -1,5 +1,5 @@
 // One USB HID gadget in the kernel's configfs gadget tree: created with the
-// IDs and strings of a GadgetSpec and one HID function, bound to a USB device
+// IDs and strings of a GadgetDescription and one HID function, bound to a USB device
 // controller (UDC), and reached through its /dev/hidgN node.
 #ifndef RXB540_TOOLS_BOARD_EMULATOR_CONFIGFS_GADGET_H
 #define RXB540_TOOLS_BOARD_EMULATOR_CONFIGFS_GADGET_H
@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "gadget_spec.h"
+#include "gadget_description.h"
 
 struct Gadget {
-    GadgetSpec spec;
+    GadgetDescription description;
     std::string dir;       // the gadget's folder in configfs
     std::string udc;       // the controller it is bound to; empty while unbound
     std::string hidgPath;  // the gadget-side node that receives the reports
@@ -19,8 +19,8 @@ struct Gadget {
 
 // Creates the gadget folder <configfsRoot>/<name> with everything but the
 // binding. On failure removes what it made and says why in *error.
-bool CreateGadget(const std::string &configfsRoot, const std::string &name, const GadgetSpec &spec,
-                  Gadget *gadget, std::string *error);
+bool CreateGadget(const std::string &configfsRoot, const std::string &name,
+                  const GadgetDescription &description, Gadget *gadget, std::string *error);
 
 bool BindGadget(Gadget *gadget, const std::string &udc, std::string *error);
 bool UnbindGadget(Gadget *gadget, std::string *error);

@@ -16,7 +16,7 @@
 
 #include "board_commands.h"
 #include "configfs_gadget.h"
-#include "gadget_spec.h"
+#include "gadget_description.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ struct Options {
     std::string namePrefix = "rxb540-emu";
     std::vector<std::string> udcs;
     int hostWaitMs = 5000;
-    std::vector<GadgetSpec> specs;
+    std::vector<GadgetDescription> descriptions;
 };
 
 void PrintUsage(const char *program) {
@@ -71,16 +71,16 @@ bool ParseOptions(int argc, char **argv, Options *options) {
             std::fprintf(stderr, "unknown or incomplete option: %s\n", arg.c_str());
             return false;
         } else {
-            GadgetSpec spec;
+            GadgetDescription description;
             std::string error;
-            if (!ParseGadgetSpec(arg, &spec, &error)) {
+            if (!ParseGadgetDescription(arg, &description, &error)) {
                 std::fprintf(stderr, "%s\n", error.c_str());
                 return false;
             }
-            options->specs.push_back(spec);
+            options->descriptions.push_back(description);
         }
     }
-    return !options->specs.empty();
+    return !options->descriptions.empty();
 }
 
 void RequestStop(int) {
@@ -112,7 +112,7 @@ void PrintLine(const std::string &line) {
 }
 
 std::string GadgetField(std::size_t index, const Gadget &gadget) {
-    return "gadget=" + std::to_string(index) + " serial=" + gadget.spec.serial;
+    return "gadget=" + std::to_string(index) + " serial=" + gadget.description.serial;
 }
 
 std::string HexId(unsigned id) {
@@ -132,7 +132,7 @@ bool BringUp(std::size_t index, Gadget *gadget, const std::string &udc, int host
     }
     bool configured = WaitUntilConfigured(UDC_CLASS_DIR, udc, hostWaitMs);
     PrintLine("bound " + GadgetField(index, *gadget) + " udc=" + udc +
-              " vid=" + HexId(gadget->spec.vendorId) + " pid=" + HexId(gadget->spec.productId) +
+              " vid=" + HexId(gadget->description.vendorId) + " pid=" + HexId(gadget->description.productId) +
               " hidg=" + gadget->hidgPath + " host=" + (configured ? "configured" : "absent"));
     return true;
 }
@@ -141,7 +141,7 @@ bool BringUp(std::size_t index, Gadget *gadget, const std::string &udc, int host
 // the strings of a bound gadget are fixed.
 bool ChangeSerial(std::size_t index, Gadget *gadget, const std::string &serial, int hostWaitMs) {
     std::string udc = gadget->udc;
-    std::string old = gadget->spec.serial;
+    std::string old = gadget->description.serial;
     std::string error;
     CloseGadgetNode(gadget);
     if (!UnbindGadget(gadget, &error) || !WriteGadgetSerial(gadget, serial, &error)) {
@@ -155,7 +155,7 @@ bool ChangeSerial(std::size_t index, Gadget *gadget, const std::string &serial, 
 bool ApplyReport(std::size_t index, Gadget *gadget, const unsigned char *data, std::size_t length,
                  int hostWaitMs) {
     PrintLine("received " + GadgetField(index, *gadget) + " report=" + HexBytes(data, length));
-    if (!gadget->spec.isBoard) {
+    if (!gadget->description.isBoard) {
         return true;
     }
     BoardCommand command = DecodeBoardReport(data, length);
@@ -216,9 +216,9 @@ bool ServeUntilStopped(std::vector<Gadget> *gadgets, int hostWaitMs) {
 
 bool ChooseUdcs(const Options &options, std::vector<std::string> *udcs) {
     *udcs = options.udcs.empty() ? ListUdcs(UDC_CLASS_DIR) : options.udcs;
-    if (udcs->size() < options.specs.size()) {
+    if (udcs->size() < options.descriptions.size()) {
         std::fprintf(stderr, "%zu gadgets need as many USB device controllers; %zu available%s\n",
-                     options.specs.size(), udcs->size(),
+                     options.descriptions.size(), udcs->size(),
                      options.udcs.empty() ? " (load dummy_hcd with num=N for N virtual ones)" : "");
         return false;
     }
@@ -227,11 +227,11 @@ bool ChooseUdcs(const Options &options, std::vector<std::string> *udcs) {
 
 bool StartGadgets(const Options &options, const std::vector<std::string> &udcs,
                   std::vector<Gadget> *gadgets) {
-    for (std::size_t i = 0; i < options.specs.size(); ++i) {
+    for (std::size_t i = 0; i < options.descriptions.size(); ++i) {
         Gadget gadget;
         std::string error;
-        if (!CreateGadget(options.configfsRoot, options.namePrefix + std::to_string(i), options.specs[i],
-                          &gadget, &error)) {
+        if (!CreateGadget(options.configfsRoot, options.namePrefix + std::to_string(i),
+                          options.descriptions[i], &gadget, &error)) {
             std::fprintf(stderr, "gadget %zu: %s\n", i, error.c_str());
             return false;
         }

@@ -7,7 +7,7 @@
 
 #include "board_commands.h"
 #include "configfs_gadget.h"
-#include "gadget_spec.h"
+#include "gadget_description.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -67,31 +67,32 @@ TEST(BoardCommands, HexBytesWritesTwoLowerCaseDigitsPerByte) {
     EXPECT_EQ(HexBytes(bytes, 0), "");
 }
 
-TEST(GadgetSpec, BoardHasTheBoardIdentityAndTheGivenSerial) {
-    GadgetSpec spec;
+TEST(GadgetDescription, BoardHasTheBoardIdentityAndTheGivenSerial) {
+    GadgetDescription description;
     std::string error;
-    ASSERT_TRUE(ParseGadgetSpec("board:1712345678", &spec, &error)) << error;
-    EXPECT_TRUE(spec.isBoard);
-    EXPECT_EQ(spec.vendorId, 0x16c0);
-    EXPECT_EQ(spec.productId, 0x05df);
-    EXPECT_EQ(spec.manufacturer, RXB540_TEST_MANUFACTURER);
-    EXPECT_EQ(spec.product, "RXB540");
-    EXPECT_EQ(spec.serial, "1712345678");
+    ASSERT_TRUE(ParseGadgetDescription("board:1712345678", &description, &error)) << error;
+    EXPECT_TRUE(description.isBoard);
+    EXPECT_EQ(description.vendorId, 0x16c0);
+    EXPECT_EQ(description.productId, 0x05df);
+    EXPECT_EQ(description.manufacturer, RXB540_TEST_MANUFACTURER);
+    EXPECT_EQ(description.product, "RXB540");
+    EXPECT_EQ(description.serial, "1712345678");
 }
 
-TEST(GadgetSpec, HidTakesEveryField) {
-    GadgetSpec spec;
+TEST(GadgetDescription, HidTakesEveryField) {
+    GadgetDescription description;
     std::string error;
-    ASSERT_TRUE(ParseGadgetSpec("hid:1209:05DF:Other Maker:Thing 2:S-1", &spec, &error)) << error;
-    EXPECT_FALSE(spec.isBoard);
-    EXPECT_EQ(spec.vendorId, 0x1209);
-    EXPECT_EQ(spec.productId, 0x05df);
-    EXPECT_EQ(spec.manufacturer, "Other Maker");
-    EXPECT_EQ(spec.product, "Thing 2");
-    EXPECT_EQ(spec.serial, "S-1");
+    ASSERT_TRUE(ParseGadgetDescription("hid:1209:05DF:Other Maker:Thing 2:S-1", &description, &error))
+        << error;
+    EXPECT_FALSE(description.isBoard);
+    EXPECT_EQ(description.vendorId, 0x1209);
+    EXPECT_EQ(description.productId, 0x05df);
+    EXPECT_EQ(description.manufacturer, "Other Maker");
+    EXPECT_EQ(description.product, "Thing 2");
+    EXPECT_EQ(description.serial, "S-1");
 }
 
-TEST(GadgetSpec, MalformedGadgetsAreRefusedWithAReason) {
+TEST(GadgetDescription, MalformedGadgetsAreRefusedWithAReason) {
     const char *bad[] = {
         "board",
         "board:",
@@ -107,15 +108,15 @@ TEST(GadgetSpec, MalformedGadgetsAreRefusedWithAReason) {
         "",
     };
     for (const char *text : bad) {
-        GadgetSpec spec;
+        GadgetDescription description;
         std::string error;
-        EXPECT_FALSE(ParseGadgetSpec(text, &spec, &error)) << text;
+        EXPECT_FALSE(ParseGadgetDescription(text, &description, &error)) << text;
         EXPECT_NE(error, "") << text;
     }
-    GadgetSpec spec;
+    GadgetDescription description;
     std::string error;
-    EXPECT_FALSE(ParseGadgetSpec("board:" + std::string(127, '7'), &spec, &error));
-    EXPECT_TRUE(ParseGadgetSpec("board:" + std::string(126, '7'), &spec, &error));
+    EXPECT_FALSE(ParseGadgetDescription("board:" + std::string(127, '7'), &description, &error));
+    EXPECT_TRUE(ParseGadgetDescription("board:" + std::string(126, '7'), &description, &error));
 }
 
 TEST(ConfigfsGadget, ControllersAreListedInNaturalOrder) {

@@ -1,7 +1,7 @@
 // What one emulated USB HID gadget presents to the host: its IDs and strings,
 // and whether it acts on the commands of an RXB540 board.
-#ifndef RXB540_TOOLS_BOARD_EMULATOR_GADGET_SPEC_H
-#define RXB540_TOOLS_BOARD_EMULATOR_GADGET_SPEC_H
+#ifndef RXB540_TOOLS_BOARD_EMULATOR_GADGET_DESCRIPTION_H
+#define RXB540_TOOLS_BOARD_EMULATOR_GADGET_DESCRIPTION_H
 
 #include <cstdint>
 #include <string>
@@ -9,7 +9,7 @@
 constexpr std::uint16_t BOARD_VENDOR_ID = 0x16c0;
 constexpr std::uint16_t BOARD_PRODUCT_ID = 0x05df;
 
-struct GadgetSpec {
+struct GadgetDescription {
     bool isBoard;
     std::uint16_t vendorId;
     std::uint16_t productId;
@@ -22,6 +22,6 @@ struct GadgetSpec {
 //   board:SERIAL                              an RXB540 board
 //   hid:VID:PID:MANUFACTURER:PRODUCT:SERIAL   any other HID gadget (IDs in hex)
 // On failure returns false and says why in *error.
-bool ParseGadgetSpec(const std::string &text, GadgetSpec *spec, std::string *error);
+bool ParseGadgetDescription(const std::string &text, GadgetDescription *description, std::string *error);
 
-#endif  // RXB540_TOOLS_BOARD_EMULATOR_GADGET_SPEC_H
+#endif  // RXB540_TOOLS_BOARD_EMULATOR_GADGET_DESCRIPTION_H

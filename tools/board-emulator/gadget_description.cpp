@@ -1,4 +1,4 @@
-#include "gadget_spec.h"
+#include "gadget_description.h"
 
 #include <cstdlib>
 #include <vector>
@@ -58,14 +58,14 @@ bool Fail(std::string *error, const std::string &text, const char *why) {
 
 }  // namespace
 
-bool ParseGadgetSpec(const std::string &text, GadgetSpec *spec, std::string *error) {
+bool ParseGadgetDescription(const std::string &text, GadgetDescription *description, std::string *error) {
     std::vector<std::string> fields = SplitFields(text);
-    GadgetSpec parsed;
+    GadgetDescription parsed;
     if (fields[0] == "board" && fields.size() == 2) {
-        parsed =
-            GadgetSpec{true, BOARD_VENDOR_ID, BOARD_PRODUCT_ID, RXB540_MANUFACTURER, "RXB540", fields[1]};
+        parsed = GadgetDescription{true,     BOARD_VENDOR_ID, BOARD_PRODUCT_ID, RXB540_MANUFACTURER,
+                                   "RXB540", fields[1]};
     } else if (fields[0] == "hid" && fields.size() == 6) {
-        parsed = GadgetSpec{false, 0, 0, fields[3], fields[4], fields[5]};
+        parsed = GadgetDescription{false, 0, 0, fields[3], fields[4], fields[5]};
         if (!ParseHexId(fields[1], &parsed.vendorId) || !ParseHexId(fields[2], &parsed.productId)) {
             return Fail(error, text, "vendor and product IDs are hex numbers up to ffff");
         }
@@ -78,6 +78,6 @@ bool ParseGadgetSpec(const std::string &text, GadgetSpec *spec, std::string *err
     if (!IsValidSerialText(parsed.serial)) {
         return Fail(error, text, "a serial number is 1 to 126 printable ASCII characters without blanks");
     }
-    *spec = parsed;
+    *description = parsed;
     return true;
 }
