@@ -5,6 +5,7 @@
 #include "platform/sim_host.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -42,6 +43,9 @@ struct ValueSpan {
     std::size_t end = 0;
 };
 
+// One interface as its line describes it. It is parsed afresh for every
+// operation and dropped afterwards, so the host's memory does not grow with
+// the number of interfaces.
 struct SimInterface {
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
@@ -53,7 +57,6 @@ struct SimInterface {
     bool attributesFails = false;
     bool featureFails = false;
     int state = 0;
-    std::size_t lineIndex = 0;
     ValueSpan serialSpan;
     ValueSpan stateSpan;
 };
@@ -64,10 +67,18 @@ struct HostLine {
     std::string ending;
 };
 
+// The host file is read through a window of this many bytes, so that a pass
+// over the interfaces in order reads it in large blocks.
+constexpr std::size_t WINDOW_BYTES = 32768;
+
 struct SimHost {
-    std::vector<SimInterface> interfaces;
-    std::vector<HostLine> lines;
-    std::string path;  // empty: loaded from text, nothing to write back
+    std::vector<std::uint64_t> lineOffsets;  // per interface: where its line starts in the host file
+    std::string text;                        // loaded from text: the host file's text, updates included
+    bool fromFile = false;                   // false: loaded from text, board memory stays in memory
+    std::string path;                        // loaded from a file: that file
+    std::string window;                      // bytes of the host file from windowOffset on
+    std::uint64_t windowOffset = 0;
+    bool windowValid = false;
     std::string logPath;
     std::vector<int> handleInterface;  // per handle handed out: its interface, or -1 once closed
     std::vector<bool> listLive;        // per device list handed out: not yet released
@@ -363,30 +374,6 @@ bool IsInterfaceLine(const std::string &line) {
     return pos < line.size() && line[pos] != '#';
 }
 
-std::vector<HostLine> SplitLines(const std::string &text) {
-    std::vector<HostLine> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        HostLine line;
-        if (end == std::string::npos) {
-            line.text = text.substr(start);
-            end = text.size();
-        } else {
-            line.text = text.substr(start, end - start);
-            line.ending = "\n";
-            ++end;
-        }
-        if (!line.text.empty() && line.text.back() == '\r') {
-            line.text.pop_back();
-            line.ending.insert(0, "\r");
-        }
-        lines.push_back(line);
-        start = end;
-    }
-    return lines;
-}
-
 // Control bytes of the offending text are shown as '?', so that the message
 // stays one line on any terminal.
 std::string Printable(const std::string &text) {
@@ -400,30 +387,148 @@ std::string Printable(const std::string &text) {
     return shown;
 }
 
-bool ParseHost(const std::string &text, const std::string &name, SimHost *host, std::string *error) {
-    host->lines = SplitLines(text);
-    host->interfaces.clear();
-    for (std::size_t i = 0; i < host->lines.size(); ++i) {
-        if (!IsInterfaceLine(host->lines[i].text)) {
-            continue;
-        }
-        SimInterface iface;
-        iface.lineIndex = i;
-        ParseError parseError;
-        if (!ParseInterfaceLine(host->lines[i].text, &iface, &parseError)) {
-            *error = name + ":" + std::to_string(i + 1) + ": " + parseError.message + ": " +
-                     Printable(parseError.text);
+// ---- Reading the host file ----
+
+// Closes a file without changing errno, so that a message names the failure
+// that came before.
+void CloseKeepingErrno(std::FILE *file) {
+    const int saved = errno;
+    std::fclose(file);
+    errno = saved;
+}
+
+// Fills the window with the host file's bytes from offset on.
+bool FillWindow(SimHost *host, std::uint64_t offset) {
+    host->windowValid = false;
+    if (offset > static_cast<std::uint64_t>(LONG_MAX)) {
+        errno = EOVERFLOW;
+        return false;
+    }
+    std::FILE *file = std::fopen(host->path.c_str(), "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    host->window.resize(WINDOW_BYTES);
+    bool ok = std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0;
+    std::size_t got = 0;
+    if (ok) {
+        got = std::fread(&host->window[0], 1, WINDOW_BYTES, file);
+        ok = std::ferror(file) == 0;
+    }
+    CloseKeepingErrno(file);
+    host->window.resize(got);
+    host->windowOffset = offset;
+    host->windowValid = ok;
+    return ok;
+}
+
+// The host file's bytes from offset on, as many as are at hand: *count is 0
+// only at the end of the file. False when the file cannot be read.
+bool BytesAt(SimHost *host, std::uint64_t offset, const char **data, std::size_t *count) {
+    if (!host->fromFile) {
+        const std::size_t start =
+            offset < host->text.size() ? static_cast<std::size_t>(offset) : host->text.size();
+        *data = host->text.data() + start;
+        *count = host->text.size() - start;
+        return true;
+    }
+    const std::uint64_t windowEnd = host->windowOffset + host->window.size();
+    const bool inWindow = host->windowValid && offset >= host->windowOffset &&
+                          (offset < windowEnd || (offset == windowEnd && host->window.size() < WINDOW_BYTES));
+    if (!inWindow && !FillWindow(host, offset)) {
+        return false;
+    }
+    const std::size_t start = static_cast<std::size_t>(offset - host->windowOffset);
+    *data = host->window.data() + start;
+    *count = host->window.size() - start;
+    return true;
+}
+
+// Reads the line that starts at offset; at the end of the file both its text
+// and its ending are empty. False when the file cannot be read.
+bool ReadLineAt(SimHost *host, std::uint64_t offset, HostLine *line) {
+    line->text.clear();
+    line->ending.clear();
+    for (;;) {
+        const char *data = nullptr;
+        std::size_t count = 0;
+        if (!BytesAt(host, offset, &data, &count)) {
             return false;
         }
-        host->interfaces.push_back(iface);
+        if (count == 0) {
+            break;
+        }
+        const void *newline = std::memchr(data, '\n', count);
+        if (newline != nullptr) {
+            line->text.append(data, static_cast<std::size_t>(static_cast<const char *>(newline) - data));
+            line->ending = "\n";
+            break;
+        }
+        line->text.append(data, count);
+        offset += count;
+    }
+    if (!line->text.empty() && line->text.back() == '\r') {
+        line->text.pop_back();
+        line->ending.insert(0, "\r");
     }
     return true;
 }
 
+// Reads the host file line by line, validating every interface line and
+// remembering where each starts.
+bool ScanHost(const std::string &name, SimHost *host, std::string *error) {
+    HostLine line;
+    std::uint64_t offset = 0;
+    for (std::size_t number = 1;; ++number) {
+        if (!ReadLineAt(host, offset, &line)) {
+            *error = "cannot read host file " + name + ": " + std::strerror(errno);
+            return false;
+        }
+        if (line.text.empty() && line.ending.empty()) {
+            return true;
+        }
+        if (IsInterfaceLine(line.text)) {
+            SimInterface iface;
+            ParseError parseError;
+            if (!ParseInterfaceLine(line.text, &iface, &parseError)) {
+                *error = name + ":" + std::to_string(number) + ": " + parseError.message + ": " +
+                         Printable(parseError.text);
+                return false;
+            }
+            host->lineOffsets.push_back(offset);
+        }
+        offset += line.text.size() + line.ending.size();
+    }
+}
+
+std::size_t InterfaceCount() {
+    return Host().lineOffsets.size();
+}
+
+// Reads and parses the line of interface index. False when the host file can
+// no longer be read, or no longer describes the interface.
+bool ReadInterface(std::size_t index, SimInterface *iface, HostLine *line) {
+    SimHost &host = Host();
+    if (index >= host.lineOffsets.size() || !ReadLineAt(&host, host.lineOffsets[index], line)) {
+        return false;
+    }
+    ParseError parseError;
+    return ParseInterfaceLine(line->text, iface, &parseError);
+}
+
+bool ReadInterface(std::size_t index, SimInterface *iface) {
+    HostLine line;
+    return ReadInterface(index, iface, &line);
+}
+
 void ResetHost(SimHost *host) {
-    host->interfaces.clear();
-    host->lines.clear();
+    std::vector<std::uint64_t>().swap(host->lineOffsets);
+    std::string().swap(host->text);
+    host->fromFile = false;
     host->path.clear();
+    std::string().swap(host->window);
+    host->windowOffset = 0;
+    host->windowValid = false;
     host->handleInterface.clear();
     host->listLive.clear();
     host->featureCalls.clear();
@@ -468,72 +573,109 @@ std::string EscapeDeviceText(const std::string &bytes) {
     return escaped;
 }
 
-// Puts a new value into one field of an interface's line, adding the field at
-// the end of the line when it has none.
-void RewriteField(SimInterface *iface, const char *key, ValueSpan *span, const std::string &value) {
-    std::string &line = Host().lines[iface->lineIndex].text;
-    if (!span->present) {
-        line += std::string(" ") + key + "=";
-        *span = {true, line.size(), line.size()};
+// Puts a new value into one field of a line, adding the field at the end of
+// the line when it has none.
+void RewriteField(std::string *line, const char *key, ValueSpan span, const std::string &value) {
+    if (!span.present) {
+        *line += std::string(" ") + key + "=";
+        span = {true, line->size(), line->size()};
     }
-    const std::size_t oldLength = span->end - span->start;
-    line.replace(span->start, oldLength, value);
-    const std::size_t start = span->start;
-    span->end = start + value.size();
-    // The line's other field moves with the text in front of it.
-    ValueSpan *other = span == &iface->serialSpan ? &iface->stateSpan : &iface->serialSpan;
-    if (other->present && other->start > start) {
-        other->start = other->start + value.size() - oldLength;
-        other->end = other->end + value.size() - oldLength;
-    }
+    line->replace(span.start, span.end - span.start, value);
 }
 
-// Writes the host file anew beside itself, then renames it into place, so a
-// crash never leaves a half-written host file.
-bool WriteHostFile() {
-    const SimHost &host = Host();
-    if (host.path.empty()) {
-        return true;
+// Copies count bytes, or everything up to the end when count is
+// COPY_TO_END, from one file to another.
+constexpr std::uint64_t COPY_TO_END = ~std::uint64_t{0};
+
+bool CopyBytes(std::FILE *from, std::FILE *to, std::uint64_t count) {
+    char chunk[8192];
+    while (count > 0) {
+        const std::size_t want = count < sizeof chunk ? static_cast<std::size_t>(count) : sizeof chunk;
+        const std::size_t got = std::fread(chunk, 1, want, from);
+        if (got > 0 && std::fwrite(chunk, 1, got, to) != got) {
+            return false;
+        }
+        if (got < want) {
+            return std::ferror(from) == 0 && count == COPY_TO_END;
+        }
+        if (count != COPY_TO_END) {
+            count -= got;
+        }
     }
-    const std::string temporary = host.path + ".tmp." + std::to_string(SimProcessId());
-    std::FILE *file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) {
+    return true;
+}
+
+// Writes the host file anew beside itself with one line replaced, streaming
+// every other byte from the old file, then renames it into place, so a crash
+// never leaves a half-written host file.
+bool WriteHostFileWithLine(std::uint64_t offset, std::uint64_t oldSize, const std::string &newLine) {
+    const SimHost &host = Host();
+    if (offset + oldSize > static_cast<std::uint64_t>(LONG_MAX)) {
+        errno = EOVERFLOW;
         return false;
     }
-    for (const HostLine &line : host.lines) {
-        std::fputs(line.text.c_str(), file);
-        std::fputs(line.ending.c_str(), file);
+    std::FILE *from = std::fopen(host.path.c_str(), "rb");
+    if (from == nullptr) {
+        return false;
     }
-    const bool written = std::fflush(file) == 0 && std::ferror(file) == 0;
-    if (std::fclose(file) != 0 || !written || std::rename(temporary.c_str(), host.path.c_str()) != 0) {
+    const std::string temporary = host.path + ".tmp." + std::to_string(SimProcessId());
+    std::FILE *to = std::fopen(temporary.c_str(), "wb");
+    if (to == nullptr) {
+        CloseKeepingErrno(from);
+        return false;
+    }
+    bool written = CopyBytes(from, to, offset) &&
+                   std::fwrite(newLine.data(), 1, newLine.size(), to) == newLine.size() &&
+                   std::fseek(from, static_cast<long>(offset + oldSize), SEEK_SET) == 0 &&
+                   CopyBytes(from, to, COPY_TO_END);
+    written = std::fflush(to) == 0 && std::ferror(to) == 0 && written;
+    CloseKeepingErrno(from);
+    if (std::fclose(to) != 0 || !written || std::rename(temporary.c_str(), host.path.c_str()) != 0) {
+        const int saved = errno;
         std::remove(temporary.c_str());
+        errno = saved;
         return false;
     }
     return true;
 }
 
-void RememberReport(SimInterface *iface, const std::uint8_t *report, std::size_t length) {
+// Replaces the line of interface index, in the host file or in the text, and
+// moves the offsets of the lines after it.
+bool ReplaceLine(std::size_t index, std::size_t oldSize, const std::string &newLine) {
+    SimHost &host = Host();
+    const std::uint64_t offset = host.lineOffsets[index];
+    if (!host.fromFile) {
+        host.text.replace(static_cast<std::size_t>(offset), oldSize, newLine);
+    } else {
+        if (!WriteHostFileWithLine(offset, oldSize, newLine)) {
+            return false;
+        }
+        host.windowValid = false;
+    }
+    for (std::size_t later = index + 1; later < host.lineOffsets.size(); ++later) {
+        host.lineOffsets[later] = host.lineOffsets[later] - oldSize + newLine.size();
+    }
+    return true;
+}
+
+void RememberReport(std::size_t index, const SimInterface &iface, HostLine line, const std::uint8_t *report,
+                    std::size_t length) {
     if (length < 3) {
         return;
     }
+    const std::size_t oldSize = line.text.size() + line.ending.size();
     if (report[1] == 0x31) {
-        iface->state = report[2];
-        RewriteField(iface, "state", &iface->stateSpan, std::to_string(iface->state));
+        RewriteField(&line.text, "state", iface.stateSpan, std::to_string(report[2]));
     } else if (report[1] == 0x82) {
         std::string text;
         for (std::size_t i = 2; i < length && report[i] != 0; ++i) {
             text += static_cast<char>(report[i]);
         }
-        iface->serial.present = true;
-        iface->serial.units.clear();
-        for (char c : text) {
-            iface->serial.units.push_back(static_cast<unsigned char>(c));
-        }
-        RewriteField(iface, "serial", &iface->serialSpan, EscapeDeviceText(text));
+        RewriteField(&line.text, "serial", iface.serialSpan, EscapeDeviceText(text));
     } else {
         return;
     }
-    if (!WriteHostFile()) {
+    if (!ReplaceLine(index, oldSize, line.text + line.ending)) {
         std::fprintf(stderr, "rxb540-sim: cannot update host file %s: %s\n", Host().path.c_str(),
                      std::strerror(errno));
     }
@@ -548,22 +690,26 @@ HANDLE MakeHandle(std::size_t slot) {
     return reinterpret_cast<HANDLE>((slot + 1) * HANDLE_STRIDE);
 }
 
-// The interface behind an open handle, or null for a handle this host did not
-// hand out or that is closed already.
-SimInterface *InterfaceOf(HANDLE handle, std::size_t *slotOut) {
+// The interface index behind an open handle, or -1 for a handle this host did
+// not hand out or that is closed already.
+int InterfaceOf(HANDLE handle) {
     const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(handle);
-    SimHost &host = Host();
+    const SimHost &host = Host();
     if (value == 0 || value % HANDLE_STRIDE != 0) {
-        return nullptr;
+        return -1;
     }
     const std::size_t slot = value / HANDLE_STRIDE - 1;
-    if (slot >= host.handleInterface.size() || host.handleInterface[slot] < 0) {
-        return nullptr;
+    if (slot >= host.handleInterface.size()) {
+        return -1;
     }
-    if (slotOut != nullptr) {
-        *slotOut = slot;
-    }
-    return &host.interfaces[static_cast<std::size_t>(host.handleInterface[slot])];
+    return host.handleInterface[slot];
+}
+
+// Parses the interface behind an open handle; false for a handle that is not
+// open, or when its line can no longer be read.
+bool OpenInterfaceOf(HANDLE handle, int *index, SimInterface *iface, HostLine *line) {
+    *index = InterfaceOf(handle);
+    return *index >= 0 && ReadInterface(static_cast<std::size_t>(*index), iface, line);
 }
 
 bool IsLiveList(HDEVINFO list) {
@@ -588,18 +734,20 @@ long InterfaceIndexOfPath(const char *path) {
     }
     long index = 0;
     if (!ParseDecimal(path + prefixLength, 999999, &index) ||
-        static_cast<std::size_t>(index) >= Host().interfaces.size()) {
+        static_cast<std::size_t>(index) >= InterfaceCount()) {
         return -1;
     }
     return index;
 }
 
 BOOLEAN CopyDeviceString(HANDLE handle, SimString SimInterface::*which, PVOID buffer, ULONG length) {
-    const SimInterface *iface = InterfaceOf(handle, nullptr);
-    if (iface == nullptr || !(iface->*which).present || buffer == nullptr) {
+    int index = -1;
+    SimInterface iface;
+    HostLine line;
+    if (!OpenInterfaceOf(handle, &index, &iface, &line) || !(iface.*which).present || buffer == nullptr) {
         return FALSE;
     }
-    const std::vector<std::uint16_t> &units = (iface->*which).units;
+    const std::vector<std::uint16_t> &units = (iface.*which).units;
     unsigned char *out = static_cast<unsigned char *>(buffer);
     std::size_t written = 0;
     for (std::size_t i = 0; i < units.size() && written + 2 <= length; ++i, written += 2) {
@@ -649,7 +797,8 @@ int StartFromEnvironment() {
 bool SimHostLoadText(const std::string &text, std::string *error) {
     SimHost &host = Host();
     ResetHost(&host);
-    if (!ParseHost(text, "host", &host, error)) {
+    host.text = text;
+    if (!ScanHost("host", &host, error)) {
         ResetHost(&host);
         return false;
     }
@@ -659,16 +808,12 @@ bool SimHostLoadText(const std::string &text, std::string *error) {
 bool SimHostLoadFile(const char *path, std::string *error) {
     SimHost &host = Host();
     ResetHost(&host);
-    std::string text;
-    if (!ReadWholeFile(path, &text)) {
-        *error = std::string("cannot read host file ") + path + ": " + std::strerror(errno);
-        return false;
-    }
-    if (!ParseHost(text, path, &host, error)) {
+    host.fromFile = true;
+    host.path = path;
+    if (!ScanHost(path, &host, error)) {
         ResetHost(&host);
         return false;
     }
-    host.path = path;
     return true;
 }
 
@@ -693,11 +838,11 @@ int SimHostOpenListCount() {
 }
 
 int SimHostBoardState(int index) {
-    const SimHost &host = Host();
-    if (index < 0 || static_cast<std::size_t>(index) >= host.interfaces.size()) {
+    SimInterface iface;
+    if (index < 0 || !ReadInterface(static_cast<std::size_t>(index), &iface)) {
         return -1;
     }
-    return host.interfaces[static_cast<std::size_t>(index)].state;
+    return iface.state;
 }
 
 const std::vector<SimFeatureCall> &SimHostFeatureCalls() {
@@ -705,10 +850,12 @@ const std::vector<SimFeatureCall> &SimHostFeatureCalls() {
 }
 
 std::string SimHostText() {
-    std::string text;
-    for (const HostLine &line : Host().lines) {
-        text += line.text + line.ending;
+    const SimHost &host = Host();
+    if (!host.fromFile) {
+        return host.text;
     }
+    std::string text;
+    ReadWholeFile(host.path.c_str(), &text);
     return text;
 }
 
@@ -754,8 +901,7 @@ HDEVINFO SetupDiGetClassDevsA(const GUID *, PCSTR, HWND, DWORD) {
 BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA, const GUID *InterfaceClassGuid,
                                  DWORD MemberIndex, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData) {
     if (!IsLiveList(DeviceInfoSet) || DeviceInterfaceData == nullptr ||
-        DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) ||
-        MemberIndex >= Host().interfaces.size()) {
+        DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) || MemberIndex >= InterfaceCount()) {
         return FALSE;
     }
     DeviceInterfaceData->InterfaceClassGuid = *InterfaceClassGuid;
@@ -769,7 +915,7 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFA
                                       DWORD DeviceInterfaceDetailDataSize, PDWORD RequiredSize,
                                       PSP_DEVINFO_DATA) {
     if (!IsLiveList(DeviceInfoSet) || DeviceInterfaceData == nullptr ||
-        DeviceInterfaceData->Reserved >= Host().interfaces.size()) {
+        DeviceInterfaceData->Reserved >= InterfaceCount()) {
         return FALSE;
     }
     const std::size_t index = DeviceInterfaceData->Reserved;
@@ -779,9 +925,10 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFA
     if (RequiredSize != nullptr) {
         *RequiredSize = needed;
     }
+    SimInterface iface;
     if (DeviceInterfaceDetailData == nullptr || DeviceInterfaceDetailDataSize < needed ||
         DeviceInterfaceDetailData->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) ||
-        Host().interfaces[index].detailFails) {
+        !ReadInterface(index, &iface) || iface.detailFails) {
         return FALSE;
     }
     std::memcpy(DeviceInterfaceDetailData->DevicePath, path.c_str(), path.size() + 1);
@@ -798,34 +945,37 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
 
 HANDLE CreateFileA(PCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
     const long index = InterfaceIndexOfPath(lpFileName);
-    SimHost &host = Host();
-    if (index < 0 || host.interfaces[static_cast<std::size_t>(index)].openFails) {
+    SimInterface iface;
+    if (index < 0 || !ReadInterface(static_cast<std::size_t>(index), &iface) || iface.openFails) {
         return INVALID_HANDLE_VALUE;
     }
+    SimHost &host = Host();
     host.handleInterface.push_back(static_cast<int>(index));
     AppendLog("open " + std::to_string(index));
     return MakeHandle(host.handleInterface.size() - 1);
 }
 
 BOOL CloseHandle(HANDLE hObject) {
-    std::size_t slot = 0;
-    if (InterfaceOf(hObject, &slot) == nullptr) {
+    const int index = InterfaceOf(hObject);
+    if (index < 0) {
         AppendLog("bad-handle");
         return FALSE;
     }
-    SimHost &host = Host();
-    AppendLog("close " + std::to_string(host.handleInterface[slot]));
-    host.handleInterface[slot] = -1;
+    AppendLog("close " + std::to_string(index));
+    Host().handleInterface[reinterpret_cast<std::uintptr_t>(hObject) / HANDLE_STRIDE - 1] = -1;
     return TRUE;
 }
 
 BOOLEAN HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes) {
-    const SimInterface *iface = InterfaceOf(HidDeviceObject, nullptr);
-    if (iface == nullptr || Attributes == nullptr || iface->attributesFails) {
+    int index = -1;
+    SimInterface iface;
+    HostLine line;
+    if (!OpenInterfaceOf(HidDeviceObject, &index, &iface, &line) || Attributes == nullptr ||
+        iface.attributesFails) {
         return FALSE;
     }
-    Attributes->VendorID = iface->vendorId;
-    Attributes->ProductID = iface->productId;
+    Attributes->VendorID = iface.vendorId;
+    Attributes->ProductID = iface.productId;
     Attributes->VersionNumber = 0;
     return TRUE;
 }
@@ -843,9 +993,10 @@ BOOLEAN HidD_GetSerialNumberString(HANDLE HidDeviceObject, PVOID Buffer, ULONG B
 }
 
 BOOLEAN HidD_SetFeature(HANDLE HidDeviceObject, PVOID ReportBuffer, ULONG ReportBufferLength) {
-    std::size_t slot = 0;
-    SimInterface *iface = InterfaceOf(HidDeviceObject, &slot);
-    if (iface == nullptr || ReportBuffer == nullptr) {
+    int index = -1;
+    SimInterface iface;
+    HostLine line;
+    if (!OpenInterfaceOf(HidDeviceObject, &index, &iface, &line) || ReportBuffer == nullptr) {
         return FALSE;
     }
     const std::uint8_t *report = static_cast<const std::uint8_t *>(ReportBuffer);
@@ -855,16 +1006,14 @@ BOOLEAN HidD_SetFeature(HANDLE HidDeviceObject, PVOID ReportBuffer, ULONG Report
         std::snprintf(digits, sizeof digits, "%02x", report[i]);
         hex += digits;
     }
-    SimHost &host = Host();
-    const int index = host.handleInterface[slot];
-    AppendLog("feature " + std::to_string(index) + " " + hex + (iface->featureFails ? " fail" : " ok"));
-    host.featureCalls.push_back({index, SimHostOpenHandleCount(),
-                                 std::string(reinterpret_cast<const char *>(report), ReportBufferLength),
-                                 !iface->featureFails});
-    if (iface->featureFails) {
+    AppendLog("feature " + std::to_string(index) + " " + hex + (iface.featureFails ? " fail" : " ok"));
+    Host().featureCalls.push_back({index, SimHostOpenHandleCount(),
+                                   std::string(reinterpret_cast<const char *>(report), ReportBufferLength),
+                                   !iface.featureFails});
+    if (iface.featureFails) {
         return FALSE;
     }
-    RememberReport(iface, report, ReportBufferLength);
+    RememberReport(static_cast<std::size_t>(index), iface, line, report, ReportBufferLength);
     return TRUE;
 }
 
