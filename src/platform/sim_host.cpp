@@ -67,6 +67,11 @@ struct HostLine {
     std::string ending;
 };
 
+struct OpenHandle {
+    std::size_t slot;  // the handle's number
+    int interfaceIndex;
+};
+
 // The host file is read through a window of this many bytes, so that a pass
 // over the interfaces in order reads it in large blocks.
 constexpr std::size_t WINDOW_BYTES = 32768;
@@ -80,8 +85,9 @@ struct SimHost {
     std::uint64_t windowOffset = 0;
     bool windowValid = false;
     std::string logPath;
-    std::vector<int> handleInterface;  // per handle handed out: its interface, or -1 once closed
-    std::vector<bool> listLive;        // per device list handed out: not yet released
+    std::size_t handlesHandedOut = 0;     // every handle gets a new number, so a closed one stays unknown
+    std::vector<OpenHandle> openHandles;  // only the handles open now
+    std::vector<bool> listLive;           // per device list handed out: not yet released
     std::vector<SimFeatureCall> featureCalls;
     bool failNextDeviceList = false;
 };
@@ -529,7 +535,8 @@ void ResetHost(SimHost *host) {
     std::string().swap(host->window);
     host->windowOffset = 0;
     host->windowValid = false;
-    host->handleInterface.clear();
+    host->handlesHandedOut = 0;
+    host->openHandles.clear();
     host->listLive.clear();
     host->featureCalls.clear();
     host->failNextDeviceList = false;
@@ -690,19 +697,27 @@ HANDLE MakeHandle(std::size_t slot) {
     return reinterpret_cast<HANDLE>((slot + 1) * HANDLE_STRIDE);
 }
 
-// The interface index behind an open handle, or -1 for a handle this host did
-// not hand out or that is closed already.
-int InterfaceOf(HANDLE handle) {
+// Where an open handle stands among the open handles, or -1 for a handle this
+// host did not hand out or that is closed already.
+long OpenHandlePosition(HANDLE handle) {
     const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(handle);
-    const SimHost &host = Host();
     if (value == 0 || value % HANDLE_STRIDE != 0) {
         return -1;
     }
     const std::size_t slot = value / HANDLE_STRIDE - 1;
-    if (slot >= host.handleInterface.size()) {
-        return -1;
+    const std::vector<OpenHandle> &open = Host().openHandles;
+    for (std::size_t i = 0; i < open.size(); ++i) {
+        if (open[i].slot == slot) {
+            return static_cast<long>(i);
+        }
     }
-    return host.handleInterface[slot];
+    return -1;
+}
+
+// The interface index behind an open handle, or -1.
+int InterfaceOf(HANDLE handle) {
+    const long position = OpenHandlePosition(handle);
+    return position < 0 ? -1 : Host().openHandles[static_cast<std::size_t>(position)].interfaceIndex;
 }
 
 // Parses the interface behind an open handle; false for a handle that is not
@@ -822,11 +837,7 @@ void SimHostSetLog(const char *path) {
 }
 
 int SimHostOpenHandleCount() {
-    int open = 0;
-    for (int iface : Host().handleInterface) {
-        open += iface >= 0 ? 1 : 0;
-    }
-    return open;
+    return static_cast<int>(Host().openHandles.size());
 }
 
 int SimHostOpenListCount() {
@@ -950,19 +961,21 @@ HANDLE CreateFileA(PCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD,
         return INVALID_HANDLE_VALUE;
     }
     SimHost &host = Host();
-    host.handleInterface.push_back(static_cast<int>(index));
+    const std::size_t slot = host.handlesHandedOut++;
+    host.openHandles.push_back({slot, static_cast<int>(index)});
     AppendLog("open " + std::to_string(index));
-    return MakeHandle(host.handleInterface.size() - 1);
+    return MakeHandle(slot);
 }
 
 BOOL CloseHandle(HANDLE hObject) {
-    const int index = InterfaceOf(hObject);
-    if (index < 0) {
+    const long position = OpenHandlePosition(hObject);
+    if (position < 0) {
         AppendLog("bad-handle");
         return FALSE;
     }
-    AppendLog("close " + std::to_string(index));
-    Host().handleInterface[reinterpret_cast<std::uintptr_t>(hObject) / HANDLE_STRIDE - 1] = -1;
+    std::vector<OpenHandle> &open = Host().openHandles;
+    AppendLog("close " + std::to_string(open[static_cast<std::size_t>(position)].interfaceIndex));
+    open.erase(open.begin() + position);
     return TRUE;
 }
 
