@@ -1,7 +1,9 @@
-// The simulated host. Every platform operation works on a model of HID
-// interfaces read from a host file; each interface is one line of that file.
-// Boards that take a report update the file the way a real board updates its
-// memory, and every event can be appended to a log for tests to read.
+// The simulated host. Its HID interfaces are the lines of a host file: loading
+// checks every line and keeps only where each interface's line starts, and
+// every platform operation reads and parses the one line it needs, so memory
+// does not grow with the host. Boards that take a report update the file the
+// way a real board updates its memory, and every event can be appended to a
+// log for tests to read.
 #include "platform/sim_host.h"
 
 #include <cerrno>
