@@ -45,14 +45,19 @@ std::string HexBytes(const unsigned char *data, std::size_t length) {
     return hex;
 }
 
-bool IsValidSerialText(const std::string &serial) {
-    if (serial.empty() || serial.size() > 126) {
+bool IsPrintableAsciiText(const std::string &text, bool blanksAllowed) {
+    if (text.empty() || text.size() > 126) {
         return false;
     }
-    for (char c : serial) {
-        if (c < 0x21 || c > 0x7e) {
+    const char lowest = blanksAllowed ? 0x20 : 0x21;
+    for (char c : text) {
+        if (c < lowest || c > 0x7e) {
             return false;
         }
     }
     return true;
+}
+
+bool IsValidSerialText(const std::string &serial) {
+    return IsPrintableAsciiText(serial, false);
 }

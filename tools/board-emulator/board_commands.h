@@ -25,9 +25,12 @@ BoardCommand DecodeBoardReport(const unsigned char *data, std::size_t length);
 // Lower-case hex digits of the bytes, two per byte, no separators.
 std::string HexBytes(const unsigned char *data, std::size_t length);
 
-// A serial number that the emulator accepts: 1 to 126 printable ASCII
-// characters without blanks (126 is the longest USB string descriptor;
-// blanks would break the key=value lines that the emulator prints).
+// Text a USB string descriptor can carry here: 1 to 126 printable ASCII
+// characters (126 is the longest USB string descriptor), with or without blanks.
+bool IsPrintableAsciiText(const std::string &text, bool blanksAllowed);
+
+// A serial number that the emulator accepts: printable ASCII without blanks
+// (blanks would break the key=value lines that the emulator prints).
 bool IsValidSerialText(const std::string &serial);
 
 #endif  // RXB540_TOOLS_BOARD_EMULATOR_BOARD_COMMANDS_H

@@ -40,15 +40,7 @@ bool ParseHexId(const std::string &text, std::uint16_t *id) {
 
 // Manufacturer and product strings: printable ASCII, blanks allowed.
 bool IsValidDescriptorText(const std::string &text) {
-    if (text.empty() || text.size() > 126) {
-        return false;
-    }
-    for (char c : text) {
-        if (c < 0x20 || c > 0x7e) {
-            return false;
-        }
-    }
-    return true;
+    return IsPrintableAsciiText(text, true);
 }
 
 bool Fail(std::string *error, const std::string &text, const char *why) {
