@@ -13,6 +13,8 @@ vm_dir=$build_dir/vm
 # The whole guest run normally takes well under a minute; the limit only
 # stops a guest that hangs.
 time_limit=${RXB540_E2E_TIME_LIMIT:-240}
+# shellcheck source=vm-lib.sh
+. "$e2e_dir/vm-lib.sh"
 
 fail_run() {
     echo "e2e: $*" >&2
@@ -38,22 +40,15 @@ build_programs() {
         { cat "$build_dir.log" >&2; fail_run "build failed"; }
 }
 
-# The modules that the guest loads, in load order (see guest/init).
-MODULES="configfs usb-common usbcore udc-core dummy_hcd libcomposite usb_f_hid hid usbhid hid-generic"
-
 stage_initramfs() {
-    local kernel=$1 staging=$vm_dir/root module path
+    local kernel=$1 staging=$vm_dir/root
     rm -rf "$staging"
     mkdir -p "$staging"/{bin,dev,etc,proc,sys,tmp,lib/modules}
     cp /bin/busybox "$staging/bin/busybox"
     cp "$build_dir/rxb540" "$build_dir/tools/board-emulator/rxb540-board-emulator" "$staging/bin/"
-    for module in $MODULES; do
-        path=$(grep -E "(^|/)$module\.ko(\.[a-z]+)?:" "$kernel/modules/modules.dep" | cut -d: -f1)
-        [ -n "$path" ] || fail_run "module $module missing from the kernel in $kernel"
-        cp "$kernel/modules/$path" "$staging/lib/modules/$module.ko"
-    done
+    stage_modules "$kernel" "$staging/lib/modules" $MODULES
     cp "$e2e_dir/guest/init" "$staging/init"
-    cp "$e2e_dir/guest/cases.sh" "$staging/cases.sh"
+    cp "$e2e_dir/guest/cases.sh" "$e2e_dir/guest/lib.sh" "$staging/"
     chmod 755 "$staging/init"
     local manufacturer
     manufacturer=$(sed -n 's/^RXB540_MANUFACTURER:[A-Z]*=//p' "$build_dir/CMakeCache.txt")
@@ -74,35 +69,6 @@ boot_guest() {
         -append "console=ttyS0 panic=-1 quiet loglevel=3" </dev/null | tr -d '\r' >"$vm_dir/console.log" || true
 }
 
-# Turns the guest's E2E-RESULT and E2E-DETAIL lines into the report.
-report_results() {
-    local log=$vm_dir/console.log
-    awk '
-        /^E2E-DETAIL / { detail[$2] = detail[$2] "    " substr($0, length($1) + length($2) + 3) "\n"; next }
-        /^E2E-ERROR / { print "FAIL " substr($0, 11); failed++; next }
-        /^E2E-RESULT pass / { print "PASS " $3; passed++; next }
-        /^E2E-RESULT fail / {
-            print "FAIL " $3
-            printf "%s", detail[$3]
-            failed++
-            next
-        }
-        /^E2E-END$/ { ended = 1 }
-        END {
-            if (!ended) {
-                print "FAIL guest did not finish (crash or time limit)"
-                failed++
-            }
-            if (passed + failed == 0) {
-                print "FAIL guest ran no case"
-                failed++
-            }
-            printf "%d passed, %d failed\n", passed, failed
-            exit failed > 0
-        }
-    ' "$log"
-}
-
 main() {
     need_tools
     mkdir -p "$build_dir"
@@ -115,7 +81,7 @@ main() {
     local started=$SECONDS
     boot_guest "$kernel"
     echo "e2e: guest ran $((SECONDS - started)) s; console log in $vm_dir/console.log" >&2
-    if ! report_results; then
+    if ! report_results "$vm_dir/console.log"; then
         echo "e2e: last lines of the console log:" >&2
         tail -n 30 "$vm_dir/console.log" >&2
         exit 1

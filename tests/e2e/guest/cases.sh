@@ -7,32 +7,12 @@
 # for every difference, "E2E-ERROR text" when the machine cannot be set up.
 
 . /etc/e2e.conf
-
-EMULATOR_LOG=/tmp/emulator.log
-EMULATOR_ERR=/tmp/emulator.err
-SERIAL_1=1704067200
-SERIAL_2=1717200000
-ABSENT_SERIAL=1234567890
-NOT_FOUND="The specified device was not found"
-COMM_ERROR="Communication error with device"
+. /lib.sh
+BOARD_1_GADGET=1
+BOARD_2_GADGET=3
+LINE_END=
 
 # --- helpers ---------------------------------------------------------------
-
-# Polls a shell condition every 50 ms for up to $1 tenths of a second.
-wait_for() {
-    tenths=$1
-    shift
-    elapsed=0
-    while ! eval "$@"; do
-        [ $elapsed -ge $((tenths * 2)) ] && return 1
-        usleep 50000
-        elapsed=$((elapsed + 1))
-    done
-}
-
-log_lines() {
-    wc -l <"$EMULATOR_LOG"
-}
 
 # The /dev node of the host-side hidraw interface of gadget $1: gadget N is
 # bound to dummy_udc.N, whose host side is dummy_hcd.N.
@@ -51,62 +31,6 @@ host_serial_of() {
     node=$(gadget_node "$1") && cat "/sys/class/hidraw/${node#/dev/}/device/../../serial"
 }
 
-hidraw_count() {
-    ls /sys/class/hidraw 2>/dev/null | wc -l
-}
-
-# 32 hex digits: the 16 bytes that a gadget receives for a set-state report.
-state_report_hex() {
-    printf '31%02x%028d' "$1" 0
-}
-
-# The set-serial report: 82, the ASCII text, then zeros up to 16 bytes.
-serial_report_hex() {
-    text_hex=$(printf '%s' "$1" | xxd -p | tr -d '\n')
-    zeros=$((32 - 2 - ${#text_hex}))
-    printf "82%s%0${zeros}d" "$text_hex" 0
-}
-
-case_begin() {
-    CASE=$1
-    CASE_OK=1
-}
-
-case_end() {
-    if [ $CASE_OK = 1 ]; then
-        echo "E2E-RESULT pass $CASE"
-    else
-        echo "E2E-RESULT fail $CASE"
-    fi
-}
-
-detail() {
-    CASE_OK=0
-    echo "E2E-DETAIL $CASE $*"
-}
-
-# Shows a file line by line, each line closed by "$" and tabs and carriage
-# returns written as \t and \r, so that blanks and line ends are visible.
-detail_lines() {
-    awk '{ gsub(/\t/, "\\t"); gsub(/\r/, "\\r"); print $0 "$" }' "$2" | while IFS= read -r line; do
-        detail "  $1 $line"
-    done
-    if [ -s "$2" ] && [ "$(tail -c 1 "$2" | od -An -c | tr -d ' ')" != '\n' ]; then
-        detail "  $1 (no line end after the last line)"
-    fi
-    [ -s "$2" ] || detail "  $1 (empty)"
-}
-
-# compare WHAT EXPECTED_TEXT ACTUAL_FILE
-compare() {
-    printf '%s' "$2" >/tmp/expected
-    if ! cmp -s /tmp/expected "$3"; then
-        detail "$1 differs"
-        detail_lines "expected:" /tmp/expected
-        detail_lines "actual:  " "$3"
-    fi
-}
-
 # run_rxb540 [--tester] ARGS...: runs rxb540 as root or as the unprivileged
 # tester and keeps its output and status for expect_run.
 run_rxb540() {
@@ -122,51 +46,6 @@ run_rxb540() {
     STATUS=$?
 }
 
-# expect_run STDOUT STDERR STATUS
-expect_run() {
-    compare "$LAST_RUN: stdout" "$1" /tmp/stdout
-    compare "$LAST_RUN: stderr" "$2" /tmp/stderr
-    if [ "$STATUS" != "$3" ]; then
-        detail "$LAST_RUN: exit status $STATUS, expected $3"
-    fi
-}
-
-# expect_received LINES: the emulator lines since the last run_rxb540 must be
-# exactly LINES (empty: no gadget received anything). A report reaches the
-# gadget before rxb540 ends, and the emulator prints its next marker only
-# after every report that had reached a gadget: the lines before the marker
-# are all there is.
-expect_received() {
-    MARKS=$((MARKS + 1))
-    kill -USR1 "$EMULATOR_PID"
-    wait_for 100 'grep -qx "mark $MARKS" "$EMULATOR_LOG"' || detail "the emulator printed no marker"
-    tail -n +$((LOG_START + 1)) "$EMULATOR_LOG" | sed "/^mark $MARKS\$/,\$d" >/tmp/received
-    if [ -n "$1" ]; then
-        compare "$LAST_RUN: emulator report" "$1
-" /tmp/received
-    else
-        compare "$LAST_RUN: emulator report" "" /tmp/received
-    fi
-}
-
-# --- machine setup ---------------------------------------------------------
-
-# start_emulator GADGET...: starts the emulator and waits until the host has
-# a hidraw node for each gadget.
-start_emulator() {
-    gadget_count=$#
-    MARKS=0
-    rxb540-board-emulator "$@" >"$EMULATOR_LOG" 2>"$EMULATOR_ERR" &
-    EMULATOR_PID=$!
-    if ! wait_for 300 '[ $(grep -c "^bound .*host=configured" "$EMULATOR_LOG") -ge $gadget_count ]' ||
-        ! wait_for 100 '[ $(hidraw_count) -ge $gadget_count ]'; then
-        echo "E2E-ERROR the emulated gadgets did not come up"
-        sed 's/^/E2E-ERROR   emulator: /' "$EMULATOR_LOG" "$EMULATOR_ERR"
-        dmesg | tail -n 20 | sed 's/^/E2E-ERROR   kernel: /'
-        return 1
-    fi
-}
-
 # --- cases -----------------------------------------------------------------
 
 case_list_shows_boards_in_order() {
@@ -175,33 +54,6 @@ case_list_shows_boards_in_order() {
     expect_run "$SERIAL_1
 $SERIAL_2
 " "" 0
-    expect_received ""
-    case_end
-}
-
-case_set_state_by_serial() {
-    case_begin set-by-serial-reaches-only-that-board
-    run_rxb540 set "$SERIAL_2" 5
-    expect_run "" "" 0
-    expect_received "received gadget=3 serial=$SERIAL_2 report=$(state_report_hex 5)
-state gadget=3 serial=$SERIAL_2 state=5"
-    case_end
-}
-
-case_set_state_any() {
-    case_begin set-any-reaches-the-first-board
-    run_rxb540 set ANY 3
-    expect_run "" "" 0
-    expect_received "received gadget=1 serial=$SERIAL_1 report=$(state_report_hex 3)
-state gadget=1 serial=$SERIAL_1 state=3"
-    case_end
-}
-
-case_set_absent_serial() {
-    case_begin set-absent-serial-fails
-    run_rxb540 set "$ABSENT_SERIAL" 7
-    expect_run "" "error finding $ABSENT_SERIAL: $NOT_FOUND
-" 1
     expect_received ""
     case_end
 }
@@ -240,19 +92,7 @@ state gadget=3 serial=$SERIAL_2 state=4"
 # then enumerates anew and the host sees the new serial.
 case_init_sets_serial() {
     case_begin init-sets-first-board-serial
-    before=$(date +%s)
-    run_rxb540 init
-    after=$(date +%s)
-    NEW_SERIAL=$(sed -n 's/^Set serial number to \([0-9]\{10\}\)$/\1/p' /tmp/stdout)
-    if [ -z "$NEW_SERIAL" ] || [ "$NEW_SERIAL" -lt "$before" ] || [ "$NEW_SERIAL" -gt "$after" ]; then
-        detail "stdout does not name a serial between $before and $after"
-        NEW_SERIAL=0000000000
-    fi
-    expect_run "Set serial number to $NEW_SERIAL
-" "" 0
-    expect_received "received gadget=1 serial=$SERIAL_1 report=$(serial_report_hex "$NEW_SERIAL")
-serial gadget=1 old=$SERIAL_1 new=$NEW_SERIAL
-bound gadget=1 serial=$NEW_SERIAL udc=dummy_udc.1 vid=16c0 pid=05df hidg=/dev/hidg1 host=configured"
+    expect_init_sets_serial
     wait_for 100 '[ "$(host_serial_of 1)" = "$NEW_SERIAL" ]' ||
         detail "the host did not see serial $NEW_SERIAL"
     run_rxb540 list
