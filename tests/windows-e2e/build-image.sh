@@ -15,7 +15,7 @@
 set -eu
 
 suite=trixie
-packages=wine,wine64,busybox,kmod,procps
+packages=wine,wine64,busybox
 image_size=3G
 
 fail() {
@@ -34,17 +34,20 @@ fi
 
 # The Debian mirror that apt on this machine uses; debootstrap verifies the
 # suite with the archive keyring.
-mirror=${RXB540_DEBIAN_MIRROR:-$(cat /etc/apt/sources.list /etc/apt/sources.list.d/* 2>/dev/null |
+mirror=${RXB540_DEBIAN_MIRROR:-$(cat /etc/apt/sources.list /etc/apt/sources.list.d/* 2>/dev/null | grep -v '^ *#' |
     grep -oE 'https?://[^ ]*/debian/?( |$)' | head -n 1 | tr -d ' ')}
 mirror=${mirror:-http://deb.debian.org/debian}
 
 mkdir -p "$cache_root"
 work=$(mktemp -d "$cache_root/wine-guest.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+trap 'exit 1' INT TERM
 tree=$work/tree
 
 echo "build-image: debootstrap $suite from $mirror (a few minutes, once)" >&2
-debootstrap --variant=minbase --include="$packages" "$suite" "$tree" "$mirror" >"$work/debootstrap.log" 2>&1 || {
+# Whatever debootstrap mounts in the tree stays in a private mount namespace,
+# so an interrupted run leaves nothing of the host mounted there.
+unshare --mount --propagation private debootstrap --variant=minbase --include="$packages" "$suite" "$tree" "$mirror" >"$work/debootstrap.log" 2>&1 || {
     tail -n 20 "$work/debootstrap.log" >&2
     fail "debootstrap failed"
 }
