@@ -36,8 +36,8 @@ const std::size_t WIDE_STRING_CHARS = 256;
 
 // The object behind an HDEVINFO.
 struct DeviceList {
-    hid_device_info *devices;   // hidapi's snapshot, released with hid_free_enumeration
-    hid_device_info **byIndex;  // the same devices, by interface index
+    hid_device_info *devices;  // hidapi's snapshot, released with hid_free_enumeration
+    const char **paths;        // the devices' paths, by interface index
     std::size_t count;
 };
 
@@ -82,7 +82,7 @@ bool LibraryReady() {
 
 void DestroyList(DeviceList *list) {
     hid_free_enumeration(list->devices);
-    std::free(list->byIndex);
+    std::free(list->paths);
     std::free(list);
 }
 
@@ -95,13 +95,13 @@ bool IndexDevices(DeviceList *list) {
     if (list->count == 0) {
         return true;
     }
-    list->byIndex = static_cast<hid_device_info **>(std::calloc(list->count, sizeof(hid_device_info *)));
-    if (list->byIndex == nullptr) {
+    list->paths = static_cast<const char **>(std::calloc(list->count, sizeof(const char *)));
+    if (list->paths == nullptr) {
         return false;
     }
     std::size_t index = 0;
-    for (hid_device_info *device = list->devices; device != nullptr; device = device->next) {
-        list->byIndex[index++] = device;
+    for (const hid_device_info *device = list->devices; device != nullptr; device = device->next) {
+        list->paths[index++] = device->path;
     }
     return true;
 }
@@ -113,7 +113,7 @@ DeviceList *ListFromHandle(HDEVINFO set) {
     return static_cast<DeviceList *>(set);
 }
 
-hid_device *OpenDevice(HANDLE handle) {
+hid_device *OpenDevice(const void *handle) {
     for (std::size_t i = 0; i < g_openCount; ++i) {
         if (g_openDevices[i] == handle) {
             return g_openDevices[i];
@@ -205,11 +205,11 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFA
     const DeviceList *list = ListFromHandle(DeviceInfoSet);
     std::size_t index = 0;
     if (list == nullptr || !DescribedIndex(DeviceInterfaceData, list->count, &index) ||
-        list->byIndex[index]->path == nullptr) {
+        list->paths[index] == nullptr) {
         return FALSE;
     }
-    return WriteInterfaceDetail(list->byIndex[index]->path, DeviceInterfaceDetailData,
-                                DeviceInterfaceDetailDataSize, RequiredSize);
+    return WriteInterfaceDetail(list->paths[index], DeviceInterfaceDetailData, DeviceInterfaceDetailDataSize,
+                                RequiredSize);
 }
 
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
