@@ -5,7 +5,7 @@
 // - Device list: a snapshot of hid_enumerate(0, 0), taken when the list is
 //   made, in hidapi's order. Interface index N is the N-th device of it.
 // - Interface path: hidapi's path of that device.
-// - Handle: the hid_device that hid_open_path returned.
+// - Handle: a record holding the hid_device that hid_open_path returned.
 // - Vendor, product and release number: hid_get_device_info on the open
 //   device.
 // - Strings: hid_get_*_string, converted from wchar_t to UTF-16.
@@ -39,26 +39,78 @@ struct DeviceList {
     hid_device_info *devices;  // hidapi's snapshot, released with hid_free_enumeration
     const char **paths;        // the devices' paths, by interface index
     std::size_t count;
+    DeviceList *next;  // the chain of lists not yet destroyed
 };
 
-// The devices that CreateFileA opened and CloseHandle has not closed: only
-// these are handles, so anything else is refused rather than used.
-hid_device **g_openDevices = nullptr;
-std::size_t g_openCount = 0;
-std::size_t g_openCapacity = 0;
+// The object behind a HANDLE.
+struct OpenDevice {
+    hid_device *device;
+    OpenDevice *next;  // the chain of devices not yet closed
+};
+
+// The lists and devices handed out and not yet released: only these are
+// tokens, so any other value is refused rather than read, freed or closed.
+DeviceList *g_liveLists = nullptr;
+OpenDevice *g_openDevices = nullptr;
 
 bool g_libraryReady = false;
 
 typedef int (*ReadWideString)(hid_device *, wchar_t *, std::size_t);
 
-void ShutDownLibrary() {
-    for (std::size_t i = 0; i < g_openCount; ++i) {
-        hid_close(g_openDevices[i]);
+// The string calls: how hidapi reads the string, and where its device record
+// keeps it (null when the device has no such string).
+struct DeviceString {
+    ReadWideString read;
+    wchar_t *hid_device_info::*field;
+};
+
+const DeviceString MANUFACTURER = {hid_get_manufacturer_string, &hid_device_info::manufacturer_string};
+const DeviceString PRODUCT = {hid_get_product_string, &hid_device_info::product_string};
+const DeviceString SERIAL_NUMBER = {hid_get_serial_number_string, &hid_device_info::serial_number};
+
+template <typename Item>
+Item *FindInChain(Item *head, const void *token) {
+    if (token == nullptr || token == INVALID_HANDLE_VALUE) {
+        return nullptr;
     }
-    std::free(g_openDevices);
-    g_openDevices = nullptr;
-    g_openCount = 0;
-    g_openCapacity = 0;
+    for (Item *item = head; item != nullptr; item = item->next) {
+        if (item == token) {
+            return item;
+        }
+    }
+    return nullptr;
+}
+
+template <typename Item>
+void Unlink(Item **head, const Item *item) {
+    for (Item **link = head; *link != nullptr; link = &(*link)->next) {
+        if (*link == item) {
+            *link = item->next;
+            return;
+        }
+    }
+}
+
+void DestroyList(DeviceList *list) {
+    Unlink(&g_liveLists, list);
+    hid_free_enumeration(list->devices);
+    std::free(list->paths);
+    std::free(list);
+}
+
+void CloseDevice(OpenDevice *open) {
+    Unlink(&g_openDevices, open);
+    hid_close(open->device);
+    std::free(open);
+}
+
+void ShutDownLibrary() {
+    while (g_openDevices != nullptr) {
+        CloseDevice(g_openDevices);
+    }
+    while (g_liveLists != nullptr) {
+        DestroyList(g_liveLists);
+    }
     hid_exit();
 }
 
@@ -78,12 +130,6 @@ bool LibraryReady() {
     std::atexit(ShutDownLibrary);
     g_libraryReady = true;
     return true;
-}
-
-void DestroyList(DeviceList *list) {
-    hid_free_enumeration(list->devices);
-    std::free(list->paths);
-    std::free(list);
 }
 
 // A host without HID devices gives an empty list. False only when memory for
@@ -106,54 +152,22 @@ bool IndexDevices(DeviceList *list) {
     return true;
 }
 
-DeviceList *ListFromHandle(HDEVINFO set) {
-    if (set == nullptr || set == INVALID_HANDLE_VALUE) {
-        return nullptr;
-    }
-    return static_cast<DeviceList *>(set);
+hid_device *DeviceOfHandle(const void *handle) {
+    const OpenDevice *open = FindInChain(g_openDevices, handle);
+    return open != nullptr ? open->device : nullptr;
 }
 
-hid_device *OpenDevice(const void *handle) {
-    for (std::size_t i = 0; i < g_openCount; ++i) {
-        if (g_openDevices[i] == handle) {
-            return g_openDevices[i];
-        }
-    }
-    return nullptr;
-}
-
-bool RememberOpenDevice(hid_device *device) {
-    if (g_openCount == g_openCapacity) {
-        const std::size_t grown = g_openCapacity == 0 ? 4 : g_openCapacity * 2;
-        void *devices = std::realloc(g_openDevices, grown * sizeof(hid_device *));
-        if (devices == nullptr) {
-            return false;
-        }
-        g_openDevices = static_cast<hid_device **>(devices);
-        g_openCapacity = grown;
-    }
-    g_openDevices[g_openCount++] = device;
-    return true;
-}
-
-void ForgetOpenDevice(const hid_device *device) {
-    for (std::size_t i = 0; i < g_openCount; ++i) {
-        if (g_openDevices[i] == device) {
-            g_openDevices[i] = g_openDevices[--g_openCount];
-            return;
-        }
-    }
-}
-
-// A string that cannot be read is a failure, never an empty string. The
-// wide buffer is ended here too, whatever the library wrote into it.
-BOOLEAN GetDeviceString(HANDLE handle, ReadWideString read, PVOID buffer, ULONG length) {
-    hid_device *device = OpenDevice(handle);
-    if (device == nullptr || buffer == nullptr) {
+// A string that cannot be read, or that the device does not have, is a
+// failure, never an empty string. The wide text is ended here too, whatever
+// the library wrote.
+BOOLEAN GetDeviceString(HANDLE handle, const DeviceString &kind, PVOID buffer, ULONG length) {
+    hid_device *device = DeviceOfHandle(handle);
+    if (device == nullptr || buffer == nullptr || length < sizeof(char16_t)) {
         return FALSE;
     }
+    const hid_device_info *info = hid_get_device_info(device);
     wchar_t text[WIDE_STRING_CHARS] = {};
-    if (read(device, text, WIDE_STRING_CHARS) < 0) {
+    if (info == nullptr || info->*kind.field == nullptr || kind.read(device, text, WIDE_STRING_CHARS) < 0) {
         return FALSE;
     }
     text[WIDE_STRING_CHARS - 1] = L'\0';
@@ -169,13 +183,15 @@ void HidD_GetHidGuid(LPGUID HidGuid) {
 }
 
 // Only the HID interface class has members here; the enumerator and window
-// arguments have no meaning outside Windows. The call fails when the library
-// cannot be set up or memory for the list runs out.
+// arguments have no meaning outside Windows. No list when memory runs out or
+// the library cannot be set up.
 HDEVINFO SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR, HWND, DWORD Flags) {
     DeviceList *list = static_cast<DeviceList *>(std::calloc(1, sizeof(DeviceList)));
     if (list == nullptr) {
         return INVALID_HANDLE_VALUE;
     }
+    list->next = g_liveLists;
+    g_liveLists = list;
     if (IsHidInterfaceClass(ClassGuid) && (Flags & DIGCF_DEVICEINTERFACE) != 0) {
         if (!LibraryReady()) {
             DestroyList(list);
@@ -192,7 +208,7 @@ HDEVINFO SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR, HWND, DWORD Flags) {
 
 BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA, const GUID *InterfaceClassGuid,
                                  DWORD MemberIndex, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData) {
-    const DeviceList *list = ListFromHandle(DeviceInfoSet);
+    const DeviceList *list = FindInChain(g_liveLists, DeviceInfoSet);
     return list != nullptr
                ? DescribeInterface(list->count, InterfaceClassGuid, MemberIndex, DeviceInterfaceData)
                : FALSE;
@@ -202,7 +218,7 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFA
                                       PSP_DEVICE_INTERFACE_DETAIL_DATA_A DeviceInterfaceDetailData,
                                       DWORD DeviceInterfaceDetailDataSize, PDWORD RequiredSize,
                                       PSP_DEVINFO_DATA) {
-    const DeviceList *list = ListFromHandle(DeviceInfoSet);
+    const DeviceList *list = FindInChain(g_liveLists, DeviceInfoSet);
     std::size_t index = 0;
     if (list == nullptr || !DescribedIndex(DeviceInterfaceData, list->count, &index) ||
         list->paths[index] == nullptr) {
@@ -213,7 +229,7 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFA
 }
 
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
-    DeviceList *list = ListFromHandle(DeviceInfoSet);
+    DeviceList *list = FindInChain(g_liveLists, DeviceInfoSet);
     if (list == nullptr) {
         return FALSE;
     }
@@ -222,36 +238,40 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
 }
 
 // hidapi opens every device for reading and writing and has no share modes,
-// so the access and share arguments have nothing to map to. Only an existing
-// device is opened; nothing is ever created.
+// so the access and share arguments have nothing to map to. A path that
+// names no device of hidapi's is refused by hid_open_path. Nothing is ever
+// created.
 HANDLE CreateFileA(PCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD,
                    HANDLE) {
     if (lpFileName == nullptr || dwCreationDisposition != OPEN_EXISTING || !LibraryReady()) {
         return INVALID_HANDLE_VALUE;
     }
-    hid_device *device = hid_open_path(lpFileName);
-    if (device == nullptr) {
+    OpenDevice *open = static_cast<OpenDevice *>(std::calloc(1, sizeof(OpenDevice)));
+    if (open == nullptr) {
         return INVALID_HANDLE_VALUE;
     }
-    if (!RememberOpenDevice(device)) {
-        hid_close(device);
+    open->device = hid_open_path(lpFileName);
+    if (open->device == nullptr) {
+        std::free(open);
         return INVALID_HANDLE_VALUE;
     }
-    return device;
+    open->next = g_openDevices;
+    g_openDevices = open;
+    return open;
 }
 
 BOOL CloseHandle(HANDLE hObject) {
-    hid_device *device = OpenDevice(hObject);
-    if (device == nullptr) {
+    OpenDevice *open = FindInChain(g_openDevices, hObject);
+    if (open == nullptr) {
         return FALSE;
     }
-    ForgetOpenDevice(device);
-    hid_close(device);
+    CloseDevice(open);
     return TRUE;
 }
 
+// Size is the caller's and stays as it is.
 BOOLEAN HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes) {
-    hid_device *device = OpenDevice(HidDeviceObject);
+    hid_device *device = DeviceOfHandle(HidDeviceObject);
     if (device == nullptr || Attributes == nullptr) {
         return FALSE;
     }
@@ -259,7 +279,6 @@ BOOLEAN HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes) 
     if (info == nullptr) {
         return FALSE;
     }
-    Attributes->Size = sizeof(HIDD_ATTRIBUTES);
     Attributes->VendorID = info->vendor_id;
     Attributes->ProductID = info->product_id;
     Attributes->VersionNumber = info->release_number;
@@ -267,22 +286,22 @@ BOOLEAN HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes) 
 }
 
 BOOLEAN HidD_GetManufacturerString(HANDLE HidDeviceObject, PVOID Buffer, ULONG BufferLength) {
-    return GetDeviceString(HidDeviceObject, hid_get_manufacturer_string, Buffer, BufferLength);
+    return GetDeviceString(HidDeviceObject, MANUFACTURER, Buffer, BufferLength);
 }
 
 BOOLEAN HidD_GetProductString(HANDLE HidDeviceObject, PVOID Buffer, ULONG BufferLength) {
-    return GetDeviceString(HidDeviceObject, hid_get_product_string, Buffer, BufferLength);
+    return GetDeviceString(HidDeviceObject, PRODUCT, Buffer, BufferLength);
 }
 
 BOOLEAN HidD_GetSerialNumberString(HANDLE HidDeviceObject, PVOID Buffer, ULONG BufferLength) {
-    return GetDeviceString(HidDeviceObject, hid_get_serial_number_string, Buffer, BufferLength);
+    return GetDeviceString(HidDeviceObject, SERIAL_NUMBER, Buffer, BufferLength);
 }
 
 // The report goes out whole, its first byte the report ID (0 for a device
 // without numbered reports). hidapi counts the bytes it took, report ID
 // included; anything short of the whole report is a failure.
 BOOLEAN HidD_SetFeature(HANDLE HidDeviceObject, PVOID ReportBuffer, ULONG ReportBufferLength) {
-    hid_device *device = OpenDevice(HidDeviceObject);
+    hid_device *device = DeviceOfHandle(HidDeviceObject);
     if (device == nullptr || ReportBuffer == nullptr || ReportBufferLength == 0 ||
         ReportBufferLength > INT_MAX) {
         return FALSE;

@@ -4,12 +4,6 @@
 #include <cstddef>
 #include <cstring>
 
-namespace {
-
-const DWORD SPINT_ACTIVE = 0x00000001;
-
-}  // namespace
-
 const GUID HID_INTERFACE_CLASS = {
     0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 
