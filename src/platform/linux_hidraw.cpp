@@ -20,6 +20,7 @@
 // The heap holds only the device list and the table of open descriptors.
 #include "platform/hid_platform.h"
 #include "platform/linux_hidraw_test_roots.h"
+#include "platform/shared/utf16_text.h"
 
 #include <fcntl.h>
 #include <dirent.h>
@@ -42,7 +43,6 @@ namespace {
 // The interface class of HID devices, {4D1E55B2-F16F-11CF-88CB-001111000030}.
 const GUID HID_INTERFACE_CLASS = {
     0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-const DWORD SPINT_ACTIVE = 0x00000001;
 
 const char DEFAULT_SYSFS_ROOT[] = "/sys";
 const char DEFAULT_DEVICE_ROOT[] = "/dev";
@@ -52,7 +52,6 @@ const std::size_t HIDRAW_MAX_DIGITS = 9;
 const std::size_t NODE_NAME_BYTES = sizeof(HIDRAW_PREFIX) + HIDRAW_MAX_DIGITS;
 // Every sysfs attribute fits in one page; nothing longer is read from a file.
 const std::size_t SYSFS_READ_LIMIT = 4096;
-const char16_t REPLACEMENT_CHARACTER = 0xFFFD;
 
 // A path in a fixed buffer; a path that does not fit could not be opened.
 typedef char PathBuffer[PATH_MAX];
@@ -473,85 +472,23 @@ USHORT ReadUsbVersionNumber(const char *name) {
     return ParseHexValue({text.data, text.length}, 0xFFFF, &version) ? static_cast<USHORT>(version) : 0;
 }
 
-// Decodes the UTF-8 sequence at *pos and moves past it. An invalid or cut
-// sequence gives U+FFFD and moves past its longest valid beginning, at least
-// one byte, so that the next sequence is decoded on its own.
-char32_t DecodeUtf8(const TextSpan &text, std::size_t *pos) {
-    const unsigned char lead = static_cast<unsigned char>(text.data[*pos]);
-    ++*pos;
-    if (lead < 0x80) {
-        return lead;
-    }
-    int length = 0;
-    char32_t codePoint = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        codePoint = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        codePoint = lead & 0x0F;
-        low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
-        high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        codePoint = lead & 0x07;
-        low = lead == 0xF0 ? 0x90 : 0x80;   // no overlong forms
-        high = lead == 0xF4 ? 0x8F : 0xBF;  // nothing above U+10FFFF
-    } else {
-        return REPLACEMENT_CHARACTER;
-    }
-    for (int i = 1; i < length; ++i) {
-        if (*pos >= text.length) {
-            return REPLACEMENT_CHARACTER;
-        }
-        const unsigned char next = static_cast<unsigned char>(text.data[*pos]);
-        if (next < low || next > high) {
-            return REPLACEMENT_CHARACTER;
-        }
-        low = 0x80;
-        high = 0xBF;
-        codePoint = (codePoint << 6) | (next & 0x3F);
-        ++*pos;
-    }
-    return codePoint;
-}
-
-std::size_t EncodeUtf16(char32_t codePoint, char16_t units[2]) {
-    if (codePoint < 0x10000) {
-        units[0] = static_cast<char16_t>(codePoint);
-        return 1;
-    }
-    codePoint -= 0x10000;
-    units[0] = static_cast<char16_t>(0xD800 + (codePoint >> 10));
-    units[1] = static_cast<char16_t>(0xDC00 + (codePoint & 0x3FF));
-    return 2;
-}
-
-// Writes the text as UTF-16 into the caller's buffer, never past `length`
-// bytes, and always ends it with a zero unit: a string longer than the buffer
-// is cut before the last unit that fits, and a character that needs two units
-// is never cut in half. A buffer without room for the zero unit gets nothing.
+// Writes the text as UTF-16 into the caller's buffer (see Utf16Output): a
+// string longer than the buffer is cut before the last character that fits.
+// A buffer without room for the zero unit gets nothing.
 BOOLEAN WriteUtf16String(const TextSpan &utf8, PVOID buffer, ULONG length) {
-    const std::size_t capacity = length / sizeof(char16_t);
-    if (buffer == nullptr || capacity == 0) {
+    Utf16Output out;
+    if (!BeginUtf16(&out, buffer, length)) {
         return FALSE;
     }
-    unsigned char *out = static_cast<unsigned char *>(buffer);
-    std::size_t used = 0;
     std::size_t pos = 0;
     while (pos < utf8.length) {
-        char16_t units[2];
-        const std::size_t count = EncodeUtf16(DecodeUtf8(utf8, &pos), units);
-        if (used + count > capacity - 1) {
+        char32_t codePoint;
+        DecodeUtf8(utf8.data, utf8.length, &pos, &codePoint);
+        if (!AppendUtf16(&out, codePoint)) {
             break;
         }
-        std::memcpy(out + used * sizeof(char16_t), units, count * sizeof(char16_t));
-        used += count;
     }
-    const char16_t terminator = 0;
-    std::memcpy(out + used * sizeof(char16_t), &terminator, sizeof(terminator));
+    EndUtf16(&out);
     return TRUE;
 }
 
