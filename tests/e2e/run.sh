@@ -11,8 +11,8 @@
 set -euo pipefail
 
 platform=native
-if [ "${1:-}" = --platform ] && [ $# -ge 2 ]; then
-    platform=$2
+if [ $# -gt 0 ]; then
+    [ "$1" = --platform ] && [ $# = 2 ] && platform=$2 || platform=
 fi
 case $platform in
     native) preset=e2e ;;
