@@ -20,7 +20,9 @@ std::vector<std::uint16_t> Convert(const wchar_t *text, std::size_t maxChars, st
         *ok = written;
     }
     std::vector<std::uint16_t> units(bytes / 2);
-    std::memcpy(units.data(), buffer.data(), units.size() * 2);
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        std::memcpy(&units[i], &buffer[2 * i], 2);
+    }
     if (bytes % 2 != 0) {
         EXPECT_EQ(buffer.back(), UNTOUCHED) << "the odd last byte was written";
     }
