@@ -23,6 +23,7 @@ report_results() {
     awk '
         /^E2E-DETAIL / { detail[$2] = detail[$2] "    " substr($0, length($1) + length($2) + 3) "\n"; next }
         /^E2E-ERROR / { print "FAIL " substr($0, 11); failed++; next }
+        /^E2E-NOTE / { print "NOTE " substr($0, 10); next }
         /^E2E-RESULT pass / { print "PASS " $3; passed++; next }
         /^E2E-RESULT fail / {
             print "FAIL " $3

@@ -59,7 +59,7 @@ stage_initramfs() {
     cp "$here/guest/enter-image" "$staging/cases.sh"
     chmod 755 "$staging/init"
     cp "$repo/build/windows/rxb540.exe" "$repo/build/e2e/tools/board-emulator/rxb540-board-emulator" \
-        "$here/guest/cases.sh" "$e2e_dir/guest/lib.sh" "$staging/e2e/"
+        "$here/guest/cases.sh" "$e2e_dir/guest/lib.sh" "$repo/tests/support/usage.txt" "$staging/e2e/"
     printf "MANUFACTURER='%s'\nDISK_MODULES='%s'\n" "$manufacturer" "$DISK_MODULES" >"$staging/etc/e2e.conf"
     cp "$staging/etc/e2e.conf" "$staging/e2e/"
     (cd "$staging" && find . | cpio -o -H newc --quiet | gzip -1) >"$vm_dir/initramfs.cpio.gz"

@@ -2,9 +2,10 @@
 # and tests/windows-e2e/guest/cases.sh. A case's run_rxb540 leaves the
 # program's output in /tmp/stdout and /tmp/stderr, its status in STATUS, a
 # description in LAST_RUN and the emulator log's length in LOG_START. The
-# cases set BOARD_1_GADGET and BOARD_2_GADGET, the boards' positions among
-# the emulator's gadgets, and LINE_END, what comes before each line feed of
-# the program's output (a carriage return on Windows).
+# cases set FIRST_GADGET and FIRST_SERIAL, the board that the platform
+# enumerates first; SERIAL_2_GADGET, the gadget of the board with SERIAL_2;
+# and LINE_END, what comes before each line feed of the program's output (a
+# carriage return on Windows).
 
 EMULATOR_LOG=/tmp/emulator.log
 EMULATOR_ERR=/tmp/emulator.err
@@ -62,6 +63,11 @@ case_end() {
 detail() {
     CASE_OK=0
     printf 'E2E-DETAIL %s %s\n' "$CASE" "$*"
+}
+
+# note TEXT: says how the platform changes the current case; no-op when empty.
+note() {
+    [ -z "$1" ] || echo "E2E-NOTE $CASE: $1"
 }
 
 # Shows a file line by line, each line closed by "$" and tabs and carriage
@@ -144,17 +150,18 @@ case_set_state_by_serial() {
     case_begin set-by-serial-reaches-only-that-board
     run_rxb540 set "$SERIAL_2" 5
     expect_run "" "" 0
-    expect_received "received gadget=$BOARD_2_GADGET serial=$SERIAL_2 report=$(state_report_hex 5)
-state gadget=$BOARD_2_GADGET serial=$SERIAL_2 state=5"
+    expect_received "received gadget=$SERIAL_2_GADGET serial=$SERIAL_2 report=$(state_report_hex 5)
+state gadget=$SERIAL_2_GADGET serial=$SERIAL_2 state=5"
     case_end
 }
 
 case_set_state_any() {
     case_begin set-any-reaches-the-first-board
+    note "$ORDER_NOTE"
     run_rxb540 set ANY 3
     expect_run "" "" 0
-    expect_received "received gadget=$BOARD_1_GADGET serial=$SERIAL_1 report=$(state_report_hex 3)
-state gadget=$BOARD_1_GADGET serial=$SERIAL_1 state=3"
+    expect_received "received gadget=$FIRST_GADGET serial=$FIRST_SERIAL report=$(state_report_hex 3)
+state gadget=$FIRST_GADGET serial=$FIRST_SERIAL state=3"
     case_end
 }
 
@@ -170,6 +177,7 @@ case_set_absent_serial() {
 # Runs init, which must print the current time as the new serial number; the
 # first board must receive it and enumerate anew. Sets NEW_SERIAL.
 expect_init_sets_serial() {
+    note "$ORDER_NOTE"
     before=$(date +%s)
     run_rxb540 init
     after=$(date +%s)
@@ -180,8 +188,8 @@ expect_init_sets_serial() {
     fi
     expect_run "Set serial number to $NEW_SERIAL$LINE_END
 " "" 0
-    gadget=$BOARD_1_GADGET
-    expect_received "received gadget=$gadget serial=$SERIAL_1 report=$(serial_report_hex "$NEW_SERIAL")
-serial gadget=$gadget old=$SERIAL_1 new=$NEW_SERIAL
-bound gadget=$gadget serial=$NEW_SERIAL udc=dummy_udc.$gadget vid=16c0 pid=05df hidg=/dev/hidg$gadget host=configured"
+    g=$FIRST_GADGET
+    expect_received "received gadget=$g serial=$FIRST_SERIAL report=$(serial_report_hex "$NEW_SERIAL")
+serial gadget=$g old=$FIRST_SERIAL new=$NEW_SERIAL
+bound gadget=$g serial=$NEW_SERIAL udc=dummy_udc.$g vid=16c0 pid=05df hidg=/dev/hidg$g host=configured"
 }

@@ -16,8 +16,9 @@ export WINEPREFIX=/root/.wine WINEDEBUG=-all WINEDLLOVERRIDES=winedbg.exe=d
 # Wine builds a device's instance ID from its USB serial number and cannot
 # open one with characters beyond ASCII, so all serials here are ASCII.
 REFUSING_SERIAL=1735689600
-BOARD_1_GADGET=0
-BOARD_2_GADGET=2
+FIRST_GADGET=0
+FIRST_SERIAL=$SERIAL_1
+SERIAL_2_GADGET=2
 # A Windows console program ends its lines in CR LF.
 LINE_END=$(printf '\r')
 EXE_AS_STARTED='Z:\tmp\e2e\rxb540.exe'
@@ -36,11 +37,8 @@ run_rxb540() {
 case_usage() {
     case_begin no-argument-prints-usage
     run_rxb540
-    expect_run "" "RXB540 host controller Version 0.0.1$LINE_END
-Copyright (c) 2026 The rxb540 developers. MIT License, no warranty.$LINE_END
-usage:$LINE_END
-  $EXE_AS_STARTED list ... List all serial number of detected RXB540(s).$LINE_END
-  $EXE_AS_STARTED set <SerialNumber|\"ANY\"> <StateNumber> ... Set state of relays.$LINE_END
+    program=$(printf '%s' "$EXE_AS_STARTED" | sed 's/\\/\\\\/g')
+    expect_run "" "$(sed "s/@PROGRAM@/$program/; s/\$/$LINE_END/" /tmp/e2e/usage.txt)
 " 1
     case_end
 }
