@@ -20,7 +20,7 @@
 
 #include "board/device_identity.h"
 #include "exit_hook.h"
-#include "platform/sim_host.h"
+#include "sim_host.h"
 #include "require.h"
 
 namespace {

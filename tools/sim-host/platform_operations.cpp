@@ -1,0 +1,241 @@
+// The platform operations of the simulated host: device lists, handles and HID
+// calls served from the interfaces of the loaded host file.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host_file_format.h"
+#include "platform/hid_platform.h"
+#include "sim_host_state.h"
+
+namespace {
+
+constexpr const char *DEVICE_PATH_PREFIX = "sim:";
+
+// Handles are multiples of HANDLE_STRIDE; device lists are LIST_TAG past one,
+// so that neither is ever taken for the other.
+constexpr std::uintptr_t HANDLE_STRIDE = 16;
+constexpr std::uintptr_t LIST_TAG = 8;
+
+HANDLE MakeHandle(std::size_t slot) {
+    return reinterpret_cast<HANDLE>((slot + 1) * HANDLE_STRIDE);
+}
+
+// Where an open handle stands among the open handles, or -1 for a handle this
+// host did not hand out or that is closed already.
+long OpenHandlePosition(HANDLE handle) {
+    const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(handle);
+    if (value == 0 || value % HANDLE_STRIDE != 0) {
+        return -1;
+    }
+    const std::size_t slot = value / HANDLE_STRIDE - 1;
+    const std::vector<OpenHandle> &open = Host().openHandles;
+    for (std::size_t i = 0; i < open.size(); ++i) {
+        if (open[i].slot == slot) {
+            return static_cast<long>(i);
+        }
+    }
+    return -1;
+}
+
+// The interface index behind an open handle, or -1.
+int InterfaceOf(HANDLE handle) {
+    const long position = OpenHandlePosition(handle);
+    return position < 0 ? -1 : Host().openHandles[static_cast<std::size_t>(position)].interfaceIndex;
+}
+
+// The interface behind an open handle, or null.
+const HostInterface *OpenInterface(HANDLE handle) {
+    const int index = InterfaceOf(handle);
+    return index < 0 ? nullptr : &Host().interfaces[static_cast<std::size_t>(index)].fields;
+}
+
+std::size_t InterfaceCount() {
+    return Host().interfaces.size();
+}
+
+bool IsLiveList(HDEVINFO list) {
+    const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(list);
+    const std::vector<bool> &live = Host().listLive;
+    const std::size_t slot = value / HANDLE_STRIDE;
+    return value % HANDLE_STRIDE == LIST_TAG && slot < live.size() && live[slot];
+}
+
+// The interface index named by a device path "sim:N", or -1.
+long InterfaceIndexOfPath(const char *path) {
+    const std::size_t prefixLength = std::strlen(DEVICE_PATH_PREFIX);
+    if (path == nullptr || std::strncmp(path, DEVICE_PATH_PREFIX, prefixLength) != 0) {
+        return -1;
+    }
+    long index = 0;
+    if (!ParseDecimal(path + prefixLength, 999999, &index) ||
+        static_cast<std::size_t>(index) >= InterfaceCount()) {
+        return -1;
+    }
+    return index;
+}
+
+// Copies the string's units as a device does: as many as fit, then a zero
+// unit if there is room left for one. A string of 256 units therefore fills a
+// 512-byte buffer without a terminator, as a misbehaving device could.
+BOOLEAN CopyDeviceString(HANDLE handle, DeviceString HostInterface::*which, PVOID buffer, ULONG length) {
+    const HostInterface *iface = OpenInterface(handle);
+    if (iface == nullptr || !(iface->*which).present || buffer == nullptr) {
+        return FALSE;
+    }
+    const std::u16string &units = (iface->*which).units;
+    unsigned char *out = static_cast<unsigned char *>(buffer);
+    const std::size_t room = length / sizeof(char16_t);
+    const std::size_t copied = units.size() < room ? units.size() : room;
+    std::memcpy(out, units.data(), copied * sizeof(char16_t));
+    if (copied < room) {
+        std::memset(out + copied * sizeof(char16_t), 0, sizeof(char16_t));
+    }
+    return TRUE;
+}
+
+std::string HexOf(const std::uint8_t *bytes, std::size_t length) {
+    std::string hex;
+    for (std::size_t i = 0; i < length; ++i) {
+        char digits[3];
+        std::snprintf(digits, sizeof digits, "%02x", bytes[i]);
+        hex += digits;
+    }
+    return hex;
+}
+
+}  // namespace
+
+extern "C" {
+
+void HidD_GetHidGuid(LPGUID HidGuid) {
+    // The HID interface class identifier, {4D1E55B2-F16F-11CF-88CB-001111000030}.
+    const GUID hid = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+    *HidGuid = hid;
+}
+
+HDEVINFO SetupDiGetClassDevsA(const GUID *, PCSTR, HWND, DWORD) {
+    SimHost &host = Host();
+    if (host.failNextDeviceList) {
+        host.failNextDeviceList = false;
+        return INVALID_HANDLE_VALUE;
+    }
+    AppendLog("enumerate");
+    host.listLive.push_back(true);
+    return reinterpret_cast<HDEVINFO>((host.listLive.size() - 1) * HANDLE_STRIDE + LIST_TAG);
+}
+
+BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA, const GUID *InterfaceClassGuid,
+                                 DWORD MemberIndex, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData) {
+    if (!IsLiveList(DeviceInfoSet) || InterfaceClassGuid == nullptr || DeviceInterfaceData == nullptr ||
+        DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) || MemberIndex >= InterfaceCount()) {
+        return FALSE;
+    }
+    DeviceInterfaceData->InterfaceClassGuid = *InterfaceClassGuid;
+    DeviceInterfaceData->Flags = 0;
+    DeviceInterfaceData->Reserved = MemberIndex;
+    return TRUE;
+}
+
+BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData,
+                                      PSP_DEVICE_INTERFACE_DETAIL_DATA_A DeviceInterfaceDetailData,
+                                      DWORD DeviceInterfaceDetailDataSize, PDWORD RequiredSize,
+                                      PSP_DEVINFO_DATA) {
+    if (!IsLiveList(DeviceInfoSet) || DeviceInterfaceData == nullptr ||
+        DeviceInterfaceData->Reserved >= InterfaceCount()) {
+        return FALSE;
+    }
+    const std::size_t index = DeviceInterfaceData->Reserved;
+    const std::string path = DEVICE_PATH_PREFIX + std::to_string(index);
+    const DWORD needed =
+        static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + path.size() + 1);
+    if (RequiredSize != nullptr) {
+        *RequiredSize = needed;
+    }
+    if (DeviceInterfaceDetailData == nullptr || DeviceInterfaceDetailDataSize < needed ||
+        DeviceInterfaceDetailData->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) ||
+        Host().interfaces[index].fields.detailFails) {
+        return FALSE;
+    }
+    std::memcpy(DeviceInterfaceDetailData->DevicePath, path.c_str(), path.size() + 1);
+    return TRUE;
+}
+
+BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
+    if (!IsLiveList(DeviceInfoSet)) {
+        return FALSE;
+    }
+    Host().listLive[reinterpret_cast<std::uintptr_t>(DeviceInfoSet) / HANDLE_STRIDE] = false;
+    return TRUE;
+}
+
+HANDLE CreateFileA(PCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+    const long index = InterfaceIndexOfPath(lpFileName);
+    SimHost &host = Host();
+    if (index < 0 || host.interfaces[static_cast<std::size_t>(index)].fields.openFails) {
+        return INVALID_HANDLE_VALUE;
+    }
+    const std::size_t slot = host.handlesHandedOut++;
+    host.openHandles.push_back({slot, static_cast<int>(index)});
+    AppendLog("open " + std::to_string(index));
+    return MakeHandle(slot);
+}
+
+BOOL CloseHandle(HANDLE hObject) {
+    const long position = OpenHandlePosition(hObject);
+    if (position < 0) {
+        AppendLog("bad-handle");
+        return FALSE;
+    }
+    std::vector<OpenHandle> &open = Host().openHandles;
+    AppendLog("close " + std::to_string(open[static_cast<std::size_t>(position)].interfaceIndex));
+    open.erase(open.begin() + position);
+    return TRUE;
+}
+
+BOOLEAN HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes) {
+    const HostInterface *iface = OpenInterface(HidDeviceObject);
+    if (iface == nullptr || Attributes == nullptr || iface->attributesFails) {
+        return FALSE;
+    }
+    Attributes->VendorID = iface->vendorId;
+    Attributes->ProductID = iface->productId;
+    Attributes->VersionNumber = 0;
+    return TRUE;
+}
+
+BOOLEAN HidD_GetManufacturerString(HANDLE HidDeviceObject, PVOID Buffer, ULONG BufferLength) {
+    return CopyDeviceString(HidDeviceObject, &HostInterface::manufacturer, Buffer, BufferLength);
+}
+
+BOOLEAN HidD_GetProductString(HANDLE HidDeviceObject, PVOID Buffer, ULONG BufferLength) {
+    return CopyDeviceString(HidDeviceObject, &HostInterface::product, Buffer, BufferLength);
+}
+
+BOOLEAN HidD_GetSerialNumberString(HANDLE HidDeviceObject, PVOID Buffer, ULONG BufferLength) {
+    return CopyDeviceString(HidDeviceObject, &HostInterface::serial, Buffer, BufferLength);
+}
+
+BOOLEAN HidD_SetFeature(HANDLE HidDeviceObject, PVOID ReportBuffer, ULONG ReportBufferLength) {
+    const int index = InterfaceOf(HidDeviceObject);
+    if (index < 0 || ReportBuffer == nullptr) {
+        return FALSE;
+    }
+    const bool taken = !Host().interfaces[static_cast<std::size_t>(index)].fields.featureFails;
+    const std::uint8_t *report = static_cast<const std::uint8_t *>(ReportBuffer);
+    AppendLog("feature " + std::to_string(index) + " " + HexOf(report, ReportBufferLength) +
+              (taken ? " ok" : " fail"));
+    Host().featureCalls.push_back({index, SimHostOpenHandleCount(),
+                                   std::string(reinterpret_cast<const char *>(report), ReportBufferLength),
+                                   taken});
+    if (!taken) {
+        return FALSE;
+    }
+    RememberReport(static_cast<std::size_t>(index), report, ReportBufferLength);
+    return TRUE;
+}
+
+}  // extern "C"
