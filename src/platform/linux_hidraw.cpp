@@ -43,7 +43,6 @@ namespace {
 // The interface class of HID devices, {4D1E55B2-F16F-11CF-88CB-001111000030}.
 const GUID HID_INTERFACE_CLASS = {
     0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-const DWORD SPINT_ACTIVE = 0x00000001;
 
 const char DEFAULT_SYSFS_ROOT[] = "/sys";
 const char DEFAULT_DEVICE_ROOT[] = "/dev";

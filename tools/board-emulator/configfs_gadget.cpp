@@ -101,14 +101,14 @@ bool WriteDeviceAttributes(const std::string &dir, const GadgetDescription &desc
            WriteText(strings + "/serialnumber", description.serial, error);
 }
 
-bool WriteHidFunction(const std::string &function, std::string *error) {
+bool WriteHidFunction(const std::string &function, bool refusesReports, std::string *error) {
     return MakeFolder(function, error) && WriteText(function + "/protocol", "0", error) &&
            WriteText(function + "/subclass", "0", error) &&
            WriteText(function + "/report_length", "16", error) &&
            // With an OUT endpoint the function answers SET_REPORT on the
-           // control pipe with a stall; without one it hands the report to
-           // the reader of the hidg node.
-           WriteText(function + "/no_out_endpoint", "1", error) &&
+           // control pipe with a stall (a refusing board wants exactly that);
+           // without one it hands the report to the reader of the hidg node.
+           WriteText(function + "/no_out_endpoint", refusesReports ? "0" : "1", error) &&
            WriteBytes(function + "/report_desc", BOARD_REPORT_DESCRIPTOR, sizeof BOARD_REPORT_DESCRIPTOR,
                       error);
 }
@@ -177,7 +177,8 @@ bool CreateGadget(const std::string &configfsRoot, const std::string &name,
         return Fail(error, "cannot create gadget " + configfsRoot + "/" + name);
     }
     std::string function = gadget->dir + "/functions/" + FUNCTION_NAME;
-    if (!WriteDeviceAttributes(gadget->dir, description, error) || !WriteHidFunction(function, error) ||
+    if (!WriteDeviceAttributes(gadget->dir, description, error) ||
+        !WriteHidFunction(function, description.refusesReports, error) ||
         !WriteConfiguration(gadget->dir, error)) {
         RemoveGadget(gadget);
         return false;

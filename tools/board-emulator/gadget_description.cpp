@@ -53,11 +53,12 @@ bool Fail(std::string *error, const std::string &text, const char *why) {
 bool ParseGadgetDescription(const std::string &text, GadgetDescription *description, std::string *error) {
     std::vector<std::string> fields = SplitFields(text);
     GadgetDescription parsed;
-    if (fields[0] == "board" && fields.size() == 2) {
-        parsed = GadgetDescription{true,     BOARD_VENDOR_ID, BOARD_PRODUCT_ID, RXB540_MANUFACTURER,
+    bool refusing = fields[0] == "refusing";
+    if ((fields[0] == "board" || refusing) && fields.size() == 2) {
+        parsed = GadgetDescription{true,     refusing, BOARD_VENDOR_ID, BOARD_PRODUCT_ID, RXB540_MANUFACTURER,
                                    "RXB540", fields[1]};
     } else if (fields[0] == "hid" && fields.size() == 6) {
-        parsed = GadgetDescription{false, 0, 0, fields[3], fields[4], fields[5]};
+        parsed = GadgetDescription{false, false, 0, 0, fields[3], fields[4], fields[5]};
         if (!ParseHexId(fields[1], &parsed.vendorId) || !ParseHexId(fields[2], &parsed.productId)) {
             return Fail(error, text, "vendor and product IDs are hex numbers up to ffff");
         }
@@ -65,7 +66,8 @@ bool ParseGadgetDescription(const std::string &text, GadgetDescription *descript
             return Fail(error, text, "manufacturer and product are 1 to 126 printable ASCII characters");
         }
     } else {
-        return Fail(error, text, "expected board:SERIAL or hid:VID:PID:MANUFACTURER:PRODUCT:SERIAL");
+        return Fail(error, text,
+                    "expected board:SERIAL, refusing:SERIAL or hid:VID:PID:MANUFACTURER:PRODUCT:SERIAL");
     }
     if (!IsValidSerialText(parsed.serial)) {
         return Fail(error, text, "a serial number is 1 to 126 printable ASCII characters without blanks");

@@ -2,7 +2,8 @@
 // that a Linux machine with a USB device controller, or with the dummy_hcd
 // virtual controller, shows them to a USB host as real devices. Every report
 // that a gadget receives, and what the board made of it, is printed as one
-// line of key=value fields on standard output.
+// line of key=value fields on standard output. On SIGUSR1 it prints a
+// sequence marker after every report that had already arrived.
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
@@ -24,6 +25,7 @@ const char UDC_CLASS_DIR[] = "/sys/class/udc";
 const int NODE_WAIT_MS = 2000;
 
 volatile sig_atomic_t g_stopRequested = 0;
+volatile sig_atomic_t g_markRequested = 0;
 
 struct Options {
     std::string configfsRoot = "/sys/kernel/config/usb_gadget";
@@ -37,6 +39,7 @@ void PrintUsage(const char *program) {
     std::fprintf(stderr,
                  "usage: %s [--udc NAME]... [--configfs DIR] [--name PREFIX] [--host-wait MS] GADGET...\n"
                  "  GADGET: board:SERIAL                             an RXB540 board\n"
+                 "          refusing:SERIAL                          a board that refuses every report\n"
                  "          hid:VID:PID:MANUFACTURER:PRODUCT:SERIAL  another HID device (IDs in hex)\n",
                  program);
 }
@@ -87,8 +90,15 @@ void RequestStop(int) {
     g_stopRequested = 1;
 }
 
-// No SA_RESTART: a signal must wake the poll() of the main loop.
-void InstallStopHandlers() {
+void RequestMark(int) {
+    g_markRequested = 1;
+}
+
+// No SA_RESTART: a signal must wake the poll of the main loop. SIGUSR1 is
+// blocked everywhere but in that poll (*serveMask), so a marker request can
+// neither slip in between the check of its flag and the poll, nor interrupt
+// the setup of a gadget.
+void InstallSignalHandlers(sigset_t *serveMask) {
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
     action.sa_handler = RequestStop;
@@ -96,6 +106,13 @@ void InstallStopHandlers() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
+    action.sa_handler = RequestMark;
+    sigaction(SIGUSR1, &action, nullptr);
+    sigset_t markSignal;
+    sigemptyset(&markSignal);
+    sigaddset(&markSignal, SIGUSR1);
+    sigprocmask(SIG_BLOCK, &markSignal, serveMask);
+    sigdelset(serveMask, SIGUSR1);
     // A closed output is noticed in PrintLine; dying of SIGPIPE would leave
     // the gadgets behind.
     signal(SIGPIPE, SIG_IGN);
@@ -172,16 +189,19 @@ bool ApplyReport(std::size_t index, Gadget *gadget, const unsigned char *data, s
     return true;
 }
 
+enum ServeResult { SERVE_NOTHING, SERVE_REPORT, SERVE_LOST };
+
 // Reads one report if there is one. A read error other than "nothing there"
-// reopens the node once; false means the gadget is lost.
-bool ServeGadget(std::size_t index, Gadget *gadget, int hostWaitMs) {
+// reopens the node once; SERVE_LOST means the gadget is lost.
+ServeResult ServeGadget(std::size_t index, Gadget *gadget, int hostWaitMs) {
     unsigned char report[64];
     ssize_t got = read(gadget->fd, report, sizeof report);
     if (got > 0) {
-        return ApplyReport(index, gadget, report, static_cast<std::size_t>(got), hostWaitMs);
+        return ApplyReport(index, gadget, report, static_cast<std::size_t>(got), hostWaitMs) ? SERVE_REPORT
+                                                                                             : SERVE_LOST;
     }
     if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
-        return true;
+        return SERVE_NOTHING;
     }
     std::fprintf(stderr, "gadget %zu: read %s: %s; reopening\n", index, gadget->hidgPath.c_str(),
                  got < 0 ? std::strerror(errno) : "end of file");
@@ -189,24 +209,48 @@ bool ServeGadget(std::size_t index, Gadget *gadget, int hostWaitMs) {
     std::string error;
     if (!OpenGadgetNode(gadget, NODE_WAIT_MS, &error)) {
         std::fprintf(stderr, "gadget %zu: %s\n", index, error.c_str());
-        return false;
+        return SERVE_LOST;
     }
+    return SERVE_NOTHING;
+}
+
+// The marker: every report that a host had delivered before the request is
+// read and printed first, so no such report can show up after the marker.
+bool PrintMarker(std::vector<Gadget> *gadgets, int hostWaitMs, unsigned long number) {
+    for (std::size_t i = 0; i < gadgets->size(); ++i) {
+        ServeResult result;
+        do {
+            result = ServeGadget(i, &(*gadgets)[i], hostWaitMs);
+        } while (result == SERVE_REPORT);
+        if (result == SERVE_LOST) {
+            return false;
+        }
+    }
+    PrintLine("mark " + std::to_string(number));
     return true;
 }
 
-bool ServeUntilStopped(std::vector<Gadget> *gadgets, int hostWaitMs) {
+bool ServeUntilStopped(std::vector<Gadget> *gadgets, int hostWaitMs, const sigset_t &serveMask) {
+    unsigned long marks = 0;
     while (!g_stopRequested) {
         std::vector<pollfd> polls;
         for (const Gadget &gadget : *gadgets) {
             polls.push_back(pollfd{gadget.fd, POLLIN, 0});
         }
-        int ready = poll(polls.data(), polls.size(), 500);
+        const timespec timeout = {0, 500000000};
+        int ready = ppoll(polls.data(), polls.size(), &timeout, &serveMask);
         if (ready < 0 && errno != EINTR) {
             std::perror("poll");
             return false;
         }
         for (std::size_t i = 0; ready > 0 && i < polls.size(); ++i) {
-            if (polls[i].revents != 0 && !ServeGadget(i, &(*gadgets)[i], hostWaitMs)) {
+            if (polls[i].revents != 0 && ServeGadget(i, &(*gadgets)[i], hostWaitMs) == SERVE_LOST) {
+                return false;
+            }
+        }
+        if (g_markRequested) {
+            g_markRequested = 0;
+            if (!PrintMarker(gadgets, hostWaitMs, ++marks)) {
                 return false;
             }
         }
@@ -257,9 +301,11 @@ int main(int argc, char **argv) {
     if (!ChooseUdcs(options, &udcs)) {
         return 1;
     }
-    InstallStopHandlers();
+    sigset_t serveMask;
+    InstallSignalHandlers(&serveMask);
     std::vector<Gadget> gadgets;
-    bool ok = StartGadgets(options, udcs, &gadgets) && ServeUntilStopped(&gadgets, options.hostWaitMs);
+    bool ok =
+        StartGadgets(options, udcs, &gadgets) && ServeUntilStopped(&gadgets, options.hostWaitMs, serveMask);
     for (Gadget &gadget : gadgets) {
         RemoveGadget(&gadget);
     }

@@ -14,6 +14,7 @@ SERIAL_1=1704067200
 SERIAL_2=1717200000
 ABSENT_SERIAL=1234567890
 NOT_FOUND="The specified device was not found"
+COMM_ERROR="Communication error with device"
 
 # --- helpers ---------------------------------------------------------------
 
@@ -109,7 +110,7 @@ compare() {
 # run_rxb540 [--tester] ARGS...: runs rxb540 as root or as the unprivileged
 # tester and keeps its output and status for expect_run.
 run_rxb540() {
-    EMULATOR_MARK=$(log_lines)
+    LOG_START=$(log_lines)
     if [ "$1" = --tester ]; then
         shift
         LAST_RUN="rxb540 $* (as tester)"
@@ -132,13 +133,14 @@ expect_run() {
 
 # expect_received LINES: the emulator lines since the last run_rxb540 must be
 # exactly LINES (empty: no gadget received anything). A report reaches the
-# gadget before rxb540 ends, so the lines come at once; the pause catches
-# lines that should not be there.
+# gadget before rxb540 ends, and the emulator prints its next marker only
+# after every report that had reached a gadget: the lines before the marker
+# are all there is.
 expect_received() {
-    expected_count=$(printf '%s' "$1" | grep -c '')
-    wait_for 100 '[ $(log_lines) -ge $((EMULATOR_MARK + expected_count)) ]'
-    usleep 400000
-    tail -n +$((EMULATOR_MARK + 1)) "$EMULATOR_LOG" >/tmp/received
+    MARKS=$((MARKS + 1))
+    kill -USR1 "$EMULATOR_PID"
+    wait_for 100 'grep -qx "mark $MARKS" "$EMULATOR_LOG"' || detail "the emulator printed no marker"
+    tail -n +$((LOG_START + 1)) "$EMULATOR_LOG" | sed "/^mark $MARKS\$/,\$d" >/tmp/received
     if [ -n "$1" ]; then
         compare "$LAST_RUN: emulator report" "$1
 " /tmp/received
@@ -149,15 +151,15 @@ expect_received() {
 
 # --- machine setup ---------------------------------------------------------
 
-# Gadget 0 has the board's IDs but another manufacturer, gadget 2 another
-# vendor ID: both carry a board's serial number, so that selecting either of
-# them instead of the board shows up as a report to the wrong gadget.
+# start_emulator GADGET...: starts the emulator and waits until the host has
+# a hidraw node for each gadget.
 start_emulator() {
-    rxb540-board-emulator "hid:16c0:05df:other.example:RXB540:$SERIAL_2" "board:$SERIAL_1" \
-        "hid:1209:05df:$MANUFACTURER:RXB540:$SERIAL_1" "board:$SERIAL_2" >"$EMULATOR_LOG" 2>"$EMULATOR_ERR" &
+    gadget_count=$#
+    MARKS=0
+    rxb540-board-emulator "$@" >"$EMULATOR_LOG" 2>"$EMULATOR_ERR" &
     EMULATOR_PID=$!
-    if ! wait_for 300 '[ $(grep -c "^bound .*host=configured" "$EMULATOR_LOG") -ge 4 ]' ||
-        ! wait_for 100 '[ $(hidraw_count) -ge 4 ]'; then
+    if ! wait_for 300 '[ $(grep -c "^bound .*host=configured" "$EMULATOR_LOG") -ge $gadget_count ]' ||
+        ! wait_for 100 '[ $(hidraw_count) -ge $gadget_count ]'; then
         echo "E2E-ERROR the emulated gadgets did not come up"
         sed 's/^/E2E-ERROR   emulator: /' "$EMULATOR_LOG" "$EMULATOR_ERR"
         dmesg | tail -n 20 | sed 's/^/E2E-ERROR   kernel: /'
@@ -285,7 +287,25 @@ case_emulator_stops_cleanly() {
     case_end
 }
 
-if start_emulator; then
+# A board that refuses every report; the emulator of the other cases has
+# stopped, since the host side allows only four HID gadgets at a time.
+case_refused_report() {
+    case_begin refused-report-is-a-communication-error
+    start_emulator "refusing:$SERIAL_1" || detail "the refusing board did not come up"
+    run_rxb540 set "$SERIAL_1" 5
+    expect_run "" "error writing data: $COMM_ERROR
+" 1
+    expect_received ""
+    kill -TERM "$EMULATOR_PID"
+    wait "$EMULATOR_PID"
+    case_end
+}
+
+# Gadget 0 has the board's IDs but another manufacturer, gadget 2 another
+# vendor ID: both carry a board's serial number, so that selecting either of
+# them instead of the board shows up as a report to the wrong gadget.
+if start_emulator "hid:16c0:05df:other.example:RXB540:$SERIAL_2" "board:$SERIAL_1" \
+    "hid:1209:05df:$MANUFACTURER:RXB540:$SERIAL_1" "board:$SERIAL_2"; then
     case_list_shows_boards_in_order
     case_set_state_by_serial
     case_set_state_any
@@ -295,4 +315,5 @@ if start_emulator; then
     case_init_sets_serial
     case_set_state_by_new_serial
     case_emulator_stops_cleanly
+    case_refused_report
 fi

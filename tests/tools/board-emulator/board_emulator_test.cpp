@@ -67,16 +67,19 @@ TEST(BoardCommands, HexBytesWritesTwoLowerCaseDigitsPerByte) {
     EXPECT_EQ(HexBytes(bytes, 0), "");
 }
 
-TEST(GadgetDescription, BoardHasTheBoardIdentityAndTheGivenSerial) {
-    GadgetDescription description;
-    std::string error;
-    ASSERT_TRUE(ParseGadgetDescription("board:1712345678", &description, &error)) << error;
-    EXPECT_TRUE(description.isBoard);
-    EXPECT_EQ(description.vendorId, 0x16c0);
-    EXPECT_EQ(description.productId, 0x05df);
-    EXPECT_EQ(description.manufacturer, RXB540_TEST_MANUFACTURER);
-    EXPECT_EQ(description.product, "RXB540");
-    EXPECT_EQ(description.serial, "1712345678");
+TEST(GadgetDescription, BoardsHaveTheBoardIdentityAndTheGivenSerial) {
+    for (const std::string kind : {"board", "refusing"}) {
+        GadgetDescription description;
+        std::string error;
+        ASSERT_TRUE(ParseGadgetDescription(kind + ":1712345678", &description, &error)) << error;
+        EXPECT_TRUE(description.isBoard);
+        EXPECT_EQ(description.refusesReports, kind == "refusing");
+        EXPECT_EQ(description.vendorId, 0x16c0);
+        EXPECT_EQ(description.productId, 0x05df);
+        EXPECT_EQ(description.manufacturer, RXB540_TEST_MANUFACTURER);
+        EXPECT_EQ(description.product, "RXB540");
+        EXPECT_EQ(description.serial, "1712345678");
+    }
 }
 
 TEST(GadgetDescription, HidTakesEveryField) {
@@ -85,6 +88,7 @@ TEST(GadgetDescription, HidTakesEveryField) {
     ASSERT_TRUE(ParseGadgetDescription("hid:1209:05DF:Other Maker:Thing 2:S-1", &description, &error))
         << error;
     EXPECT_FALSE(description.isBoard);
+    EXPECT_FALSE(description.refusesReports);
     EXPECT_EQ(description.vendorId, 0x1209);
     EXPECT_EQ(description.productId, 0x05df);
     EXPECT_EQ(description.manufacturer, "Other Maker");
@@ -98,6 +102,7 @@ TEST(GadgetDescription, MalformedGadgetsAreRefusedWithAReason) {
         "board:",
         "board:12 34",
         "board:1:2",
+        "refusing:",
         "hid:1209:05df:maker:product",
         "hid:10000:05df:maker:product:1",
         "hid:12x9:05df:maker:product:1",
