@@ -9,11 +9,19 @@
 
 #include "host_file_format.h"
 #include "platform/hid_platform.h"
+#include "platform/shared/utf16_text.h"
 #include "sim_host_state.h"
 
 namespace {
 
 constexpr const char *DEVICE_PATH_PREFIX = "sim:";
+
+// The HID interface class identifier, {4D1E55B2-F16F-11CF-88CB-001111000030}.
+constexpr GUID HID_CLASS = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+
+// A string of this many units exactly fills discovery's 512-byte buffer: the
+// host file's way of asking for a device that leaves out the zero unit.
+constexpr std::size_t UNTERMINATED_UNITS = 256;
 
 // Handles are multiples of HANDLE_STRIDE; device lists are LIST_TAG past one,
 // so that neither is ever taken for the other.
@@ -57,11 +65,17 @@ std::size_t InterfaceCount() {
     return Host().interfaces.size();
 }
 
-bool IsLiveList(HDEVINFO list) {
+bool IsHidClass(const GUID *guid) {
+    return guid != nullptr && std::memcmp(guid, &HID_CLASS, sizeof HID_CLASS) == 0;
+}
+
+// The number of interfaces in a list not yet destroyed, or -1 for a value
+// that is no such list.
+long ListSize(HDEVINFO list) {
     const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(list);
-    const std::vector<bool> &live = Host().listLive;
+    const std::vector<long> &sizes = Host().listSizes;
     const std::size_t slot = value / HANDLE_STRIDE;
-    return value % HANDLE_STRIDE == LIST_TAG && slot < live.size() && live[slot];
+    return value % HANDLE_STRIDE == LIST_TAG && slot < sizes.size() ? sizes[slot] : -1;
 }
 
 // The interface index named by a device path "sim:N", or -1.
@@ -78,21 +92,36 @@ long InterfaceIndexOfPath(const char *path) {
     return index;
 }
 
-// Copies the string's units as a device does: as many as fit, then a zero
-// unit if there is room left for one. A string of 256 units therefore fills a
-// 512-byte buffer without a terminator, as a misbehaving device could.
+// The character at units[*pos]: a surrogate pair as one code point, a lone
+// surrogate as itself (which the output writes as U+FFFD).
+char32_t NextCharacter(const std::u16string &units, std::size_t *pos) {
+    const char32_t unit = units[(*pos)++];
+    if (unit >= 0xD800 && unit <= 0xDBFF && *pos < units.size() && units[*pos] >= 0xDC00 &&
+        units[*pos] <= 0xDFFF) {
+        return 0x10000 + ((unit - 0xD800) << 10) + (units[(*pos)++] - 0xDC00);
+    }
+    return unit;
+}
+
+// Writes the string as every backend does: cut after the last whole
+// character that fits, then a zero unit. The one exception is the
+// misbehaviour that the host file asks for: a string of 256 units in a buffer
+// of exactly that size fills it with no zero unit.
 BOOLEAN CopyDeviceString(HANDLE handle, DeviceString HostInterface::*which, PVOID buffer, ULONG length) {
     const HostInterface *iface = OpenInterface(handle);
-    if (iface == nullptr || !(iface->*which).present || buffer == nullptr) {
+    Utf16Output out;
+    if (iface == nullptr || !(iface->*which).present || !BeginUtf16(&out, buffer, length)) {
         return FALSE;
     }
     const std::u16string &units = (iface->*which).units;
-    unsigned char *out = static_cast<unsigned char *>(buffer);
-    const std::size_t room = length / sizeof(char16_t);
-    const std::size_t copied = units.size() < room ? units.size() : room;
-    std::memcpy(out, units.data(), copied * sizeof(char16_t));
-    if (copied < room) {
-        std::memset(out + copied * sizeof(char16_t), 0, sizeof(char16_t));
+    const bool unterminated = units.size() == UNTERMINATED_UNITS && length / sizeof(char16_t) == units.size();
+    if (unterminated) {
+        out.capacityUnits = units.size();
+    }
+    for (std::size_t pos = 0; pos < units.size() && AppendUtf16(&out, NextCharacter(units, &pos));) {
+    }
+    if (!unterminated) {
+        EndUtf16(&out);
     }
     return TRUE;
 }
@@ -112,30 +141,31 @@ std::string HexOf(const std::uint8_t *bytes, std::size_t length) {
 extern "C" {
 
 void HidD_GetHidGuid(LPGUID HidGuid) {
-    // The HID interface class identifier, {4D1E55B2-F16F-11CF-88CB-001111000030}.
-    const GUID hid = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-    *HidGuid = hid;
+    if (HidGuid != nullptr) {
+        *HidGuid = HID_CLASS;
+    }
 }
 
-HDEVINFO SetupDiGetClassDevsA(const GUID *, PCSTR, HWND, DWORD) {
+HDEVINFO SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR, HWND, DWORD Flags) {
     SimHost &host = Host();
     if (host.failNextDeviceList) {
         host.failNextDeviceList = false;
         return INVALID_HANDLE_VALUE;
     }
     AppendLog("enumerate");
-    host.listLive.push_back(true);
-    return reinterpret_cast<HDEVINFO>((host.listLive.size() - 1) * HANDLE_STRIDE + LIST_TAG);
+    const bool listsHid = IsHidClass(ClassGuid) && (Flags & DIGCF_DEVICEINTERFACE) != 0;
+    host.listSizes.push_back(listsHid ? static_cast<long>(InterfaceCount()) : 0);
+    return reinterpret_cast<HDEVINFO>((host.listSizes.size() - 1) * HANDLE_STRIDE + LIST_TAG);
 }
 
 BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA, const GUID *InterfaceClassGuid,
                                  DWORD MemberIndex, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData) {
-    if (!IsLiveList(DeviceInfoSet) || InterfaceClassGuid == nullptr || DeviceInterfaceData == nullptr ||
-        DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) || MemberIndex >= InterfaceCount()) {
+    if (static_cast<long>(MemberIndex) >= ListSize(DeviceInfoSet) || !IsHidClass(InterfaceClassGuid) ||
+        DeviceInterfaceData == nullptr || DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) {
         return FALSE;
     }
-    DeviceInterfaceData->InterfaceClassGuid = *InterfaceClassGuid;
-    DeviceInterfaceData->Flags = 0;
+    DeviceInterfaceData->InterfaceClassGuid = HID_CLASS;
+    DeviceInterfaceData->Flags = SPINT_ACTIVE;
     DeviceInterfaceData->Reserved = MemberIndex;
     return TRUE;
 }
@@ -144,11 +174,16 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFA
                                       PSP_DEVICE_INTERFACE_DETAIL_DATA_A DeviceInterfaceDetailData,
                                       DWORD DeviceInterfaceDetailDataSize, PDWORD RequiredSize,
                                       PSP_DEVINFO_DATA) {
-    if (!IsLiveList(DeviceInfoSet) || DeviceInterfaceData == nullptr ||
-        DeviceInterfaceData->Reserved >= InterfaceCount()) {
+    const long listSize = ListSize(DeviceInfoSet);
+    if (listSize < 0 || DeviceInterfaceData == nullptr ||
+        DeviceInterfaceData->Reserved >= static_cast<std::size_t>(listSize)) {
         return FALSE;
     }
     const std::size_t index = DeviceInterfaceData->Reserved;
+    // detail=fail: the size query answers, the call that fetches the path fails.
+    if (DeviceInterfaceDetailData != nullptr && Host().interfaces[index].fields.detailFails) {
+        return FALSE;
+    }
     const std::string path = DEVICE_PATH_PREFIX + std::to_string(index);
     const DWORD needed =
         static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + path.size() + 1);
@@ -156,8 +191,7 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFA
         *RequiredSize = needed;
     }
     if (DeviceInterfaceDetailData == nullptr || DeviceInterfaceDetailDataSize < needed ||
-        DeviceInterfaceDetailData->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) ||
-        Host().interfaces[index].fields.detailFails) {
+        DeviceInterfaceDetailData->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
         return FALSE;
     }
     std::memcpy(DeviceInterfaceDetailData->DevicePath, path.c_str(), path.size() + 1);
@@ -165,17 +199,19 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFA
 }
 
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
-    if (!IsLiveList(DeviceInfoSet)) {
+    if (ListSize(DeviceInfoSet) < 0) {
         return FALSE;
     }
-    Host().listLive[reinterpret_cast<std::uintptr_t>(DeviceInfoSet) / HANDLE_STRIDE] = false;
+    Host().listSizes[reinterpret_cast<std::uintptr_t>(DeviceInfoSet) / HANDLE_STRIDE] = -1;
     return TRUE;
 }
 
-HANDLE CreateFileA(PCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+HANDLE CreateFileA(PCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD,
+                   HANDLE) {
     const long index = InterfaceIndexOfPath(lpFileName);
     SimHost &host = Host();
-    if (index < 0 || host.interfaces[static_cast<std::size_t>(index)].fields.openFails) {
+    if (index < 0 || dwCreationDisposition != OPEN_EXISTING ||
+        host.interfaces[static_cast<std::size_t>(index)].fields.openFails) {
         return INVALID_HANDLE_VALUE;
     }
     const std::size_t slot = host.handlesHandedOut++;
@@ -221,7 +257,7 @@ BOOLEAN HidD_GetSerialNumberString(HANDLE HidDeviceObject, PVOID Buffer, ULONG B
 
 BOOLEAN HidD_SetFeature(HANDLE HidDeviceObject, PVOID ReportBuffer, ULONG ReportBufferLength) {
     const int index = InterfaceOf(HidDeviceObject);
-    if (index < 0 || ReportBuffer == nullptr) {
+    if (index < 0 || ReportBuffer == nullptr || ReportBufferLength == 0) {
         return FALSE;
     }
     const bool taken = !Host().interfaces[static_cast<std::size_t>(index)].fields.featureFails;

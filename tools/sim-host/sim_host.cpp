@@ -128,8 +128,8 @@ int SimHostOpenHandleCount() {
 
 int SimHostOpenListCount() {
     int live = 0;
-    for (bool isLive : Host().listLive) {
-        live += isLive ? 1 : 0;
+    for (long size : Host().listSizes) {
+        live += size >= 0 ? 1 : 0;
     }
     return live;
 }

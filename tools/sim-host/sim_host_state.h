@@ -29,7 +29,7 @@ struct SimHost {
     std::string logPath;
     std::size_t handlesHandedOut = 0;     // every handle gets a new number, so a closed one stays unknown
     std::vector<OpenHandle> openHandles;  // only the handles open now
-    std::vector<bool> listLive;           // per device list handed out: not yet released
+    std::vector<long> listSizes;          // per device list handed out: its interfaces, -1 once destroyed
     std::vector<SimFeatureCall> featureCalls;
     bool failNextDeviceList = false;
 };

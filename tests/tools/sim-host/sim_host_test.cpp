@@ -44,7 +44,7 @@ TEST(SimHostFile, SyntaxErrorsNameTheLineAndTheField) {
         << error;
 }
 
-TEST(SimHostFile, StringsBecomeUtf16AndAFullBufferIsNotTerminated) {
+TEST(SimHostFile, StringsBecomeUtf16CutAtWholeCharactersAndTerminatedSaveAFullBuffer) {
     std::string error;
     const std::string full(256, 'z');
     ASSERT_TRUE(
@@ -54,13 +54,30 @@ TEST(SimHostFile, StringsBecomeUtf16AndAFullBufferIsNotTerminated) {
     unsigned char buffer[512];
     std::memset(buffer, 0xEE, sizeof buffer);
     ASSERT_TRUE(HidD_GetProductString(handle, buffer, sizeof buffer));
-    const char16_t expected[] = {u' ', 0x00E9, 0xD83D, 0xDE00, 0xD800, u'\\', 0};
+    // A lone surrogate is served as U+FFFD, as every backend serves ill-formed text.
+    const char16_t expected[] = {u' ', 0x00E9, 0xD83D, 0xDE00, 0xFFFD, u'\\', 0};
     EXPECT_EQ(std::memcmp(buffer, expected, sizeof expected), 0);
+    // Too short a buffer: cut before the pair, never in it, and the odd last
+    // byte left alone; no room even for the zero unit: refused, untouched.
+    std::memset(buffer, 0xEE, sizeof buffer);
+    ASSERT_TRUE(HidD_GetProductString(handle, buffer, 9));
+    EXPECT_EQ(std::memcmp(buffer, expected, 4), 0);
+    EXPECT_EQ(buffer[4] | buffer[5], 0);
+    EXPECT_EQ(buffer[8], 0xEE);
+    std::memset(buffer, 0xEE, sizeof buffer);
+    EXPECT_FALSE(HidD_GetProductString(handle, buffer, 1));
+    EXPECT_EQ(buffer[0], 0xEE);
 
+    // 256 units fill a 512-byte buffer with no zero unit, as a misbehaving
+    // device could; in a larger buffer the zero unit follows.
     std::memset(buffer, 0xEE, sizeof buffer);
     ASSERT_TRUE(HidD_GetSerialNumberString(handle, buffer, sizeof buffer));
     EXPECT_EQ(buffer[510], 'z');
     EXPECT_EQ(buffer[511], 0);
+    unsigned char larger[514];
+    ASSERT_TRUE(HidD_GetSerialNumberString(handle, larger, sizeof larger));
+    EXPECT_EQ(larger[510], 'z');
+    EXPECT_EQ(larger[512] | larger[513], 0);
     EXPECT_FALSE(HidD_GetManufacturerString(handle, buffer, sizeof buffer));
     CloseHandle(handle);
 
@@ -72,6 +89,8 @@ TEST(SimHostHandles, UnknownAndClosedHandlesAreRefused) {
     ASSERT_TRUE(SimHostLoadText("vid=1\nvid=2 open=fail\n", &error));
     EXPECT_EQ(OpenInterface(1), INVALID_HANDLE_VALUE);
     EXPECT_EQ(OpenInterface(2), INVALID_HANDLE_VALUE);
+    const DWORD createAlways = 2;  // nothing is ever created
+    EXPECT_EQ(CreateFileA("sim:0", GENERIC_READ, 0, nullptr, createAlways, 0, nullptr), INVALID_HANDLE_VALUE);
     HANDLE handle = OpenInterface(0);
     ASSERT_NE(handle, INVALID_HANDLE_VALUE);
     EXPECT_EQ(SimHostOpenHandleCount(), 1);
@@ -81,15 +100,30 @@ TEST(SimHostHandles, UnknownAndClosedHandlesAreRefused) {
     EXPECT_EQ(SimHostOpenHandleCount(), 0);
 }
 
-TEST(SimHostDetail, SizeQueryThenPathWithTheHeaderSize) {
+TEST(SimHostList, OnlyTheHidClassIsListedThenSizeQueryThenPathWithTheHeaderSize) {
     std::string error;
     ASSERT_TRUE(SimHostLoadText("vid=1\nvid=2 detail=fail\n", &error));
+    HidD_GetHidGuid(nullptr);
     GUID guid;
     HidD_GetHidGuid(&guid);
-    HDEVINFO list = SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    GUID other = guid;
+    other.Data1 ^= 1;
     SP_DEVICE_INTERFACE_DATA iface = {};
     iface.cbSize = sizeof iface;
+    // Another class, no class or no interfaces asked for: an empty list.
+    for (HDEVINFO empty : {SetupDiGetClassDevsA(&other, nullptr, nullptr, DIGCF_DEVICEINTERFACE),
+                           SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_DEVICEINTERFACE),
+                           SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT)}) {
+        EXPECT_FALSE(SetupDiEnumDeviceInterfaces(empty, nullptr, &guid, 0, &iface));
+        EXPECT_TRUE(SetupDiDestroyDeviceInfoList(empty));
+    }
+    HDEVINFO list = SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(list, nullptr, nullptr, 0, &iface));
+    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(list, nullptr, &other, 0, &iface));
+    EXPECT_EQ(iface.Flags, 0u);
     ASSERT_TRUE(SetupDiEnumDeviceInterfaces(list, nullptr, &guid, 0, &iface));
+    EXPECT_EQ(iface.Flags, SPINT_ACTIVE);
+    EXPECT_EQ(std::memcmp(&iface.InterfaceClassGuid, &guid, sizeof guid), 0);
     DWORD size = 0;
     EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(list, &iface, nullptr, 0, &size, nullptr));
     ASSERT_EQ(size, offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + 6);
@@ -105,8 +139,13 @@ TEST(SimHostDetail, SizeQueryThenPathWithTheHeaderSize) {
     ASSERT_TRUE(SetupDiGetDeviceInterfaceDetailA(list, &iface, &buffer.detail, size, nullptr, nullptr));
     EXPECT_STREQ(buffer.detail.DevicePath, "sim:0");
 
+    // detail=fail: the size query answers, fetching the path fails.
     ASSERT_TRUE(SetupDiEnumDeviceInterfaces(list, nullptr, &guid, 1, &iface));
-    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(list, &iface, &buffer.detail, size, nullptr, nullptr));
+    ASSERT_FALSE(SetupDiGetDeviceInterfaceDetailA(list, &iface, nullptr, 0, &size, nullptr));
+    size = 0;
+    EXPECT_FALSE(
+        SetupDiGetDeviceInterfaceDetailA(list, &iface, &buffer.detail, sizeof buffer, &size, nullptr));
+    EXPECT_EQ(size, 0u);
     EXPECT_FALSE(SetupDiEnumDeviceInterfaces(list, nullptr, &guid, 2, &iface));
     EXPECT_TRUE(SetupDiDestroyDeviceInfoList(list));
     EXPECT_FALSE(SetupDiDestroyDeviceInfoList(list));
@@ -190,6 +229,7 @@ TEST(SimHostMemory, FeatureCallsAndTextAreObservableWithoutAFile) {
     CloseHandle(first);
     EXPECT_FALSE(HidD_SetFeature(second, const_cast<unsigned char *>(serial), sizeof serial));
     EXPECT_FALSE(HidD_SetFeature(first, const_cast<unsigned char *>(state), sizeof state));
+    EXPECT_FALSE(HidD_SetFeature(second, const_cast<unsigned char *>(state), 0));
     CloseHandle(second);
 
     const std::vector<SimFeatureCall> &calls = SimHostFeatureCalls();
