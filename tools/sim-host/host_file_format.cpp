@@ -16,7 +16,7 @@ constexpr const char *KEY_NAMES[KEY_COUNT] = {"vid",  "pid",    "manufacturer", 
                                               "open", "detail", "attributes",   "feature", "state"};
 
 // The key's place in KEY_NAMES, or KEY_COUNT for an unknown key.
-int KeyOf(const std::string &name) {
+int KeyOf(std::string_view name) {
     int key = 0;
     while (key < KEY_COUNT && name != KEY_NAMES[key]) {
         ++key;
@@ -42,7 +42,7 @@ int HexDigitValue(char c) {
 }
 
 // Exactly count hex digits from value[start] on.
-bool ParseHex(const std::string &value, std::size_t start, std::size_t count, std::uint32_t *out) {
+bool ParseHex(std::string_view value, std::size_t start, std::size_t count, std::uint32_t *out) {
     if (start + count > value.size()) {
         return false;
     }
@@ -59,7 +59,7 @@ bool ParseHex(const std::string &value, std::size_t start, std::size_t count, st
 }
 
 // "0x" and 1-4 hex digits, or decimal 0-65535.
-bool ParseId(const std::string &value, std::uint16_t *out) {
+bool ParseId(std::string_view value, std::uint16_t *out) {
     if (value.size() > 2 && value[0] == '0' && value[1] == 'x') {
         std::uint32_t number = 0;
         if (value.size() > 6 || !ParseHex(value, 2, value.size() - 2, &number)) {
@@ -77,7 +77,7 @@ bool ParseId(const std::string &value, std::uint16_t *out) {
 }
 
 // One escape at value[*pos] (a backslash): \s, \t, \\ or \uXXXX.
-bool ParseEscape(const std::string &value, std::size_t *pos, std::u16string *units) {
+bool ParseEscape(std::string_view value, std::size_t *pos, std::u16string *units) {
     const char kind = *pos + 1 < value.size() ? value[*pos + 1] : '\0';
     if (kind == 's' || kind == 't' || kind == '\\') {
         units->push_back(kind == 's' ? u' ' : kind == 't' ? u'\t' : u'\\');
@@ -93,13 +93,14 @@ bool ParseEscape(const std::string &value, std::size_t *pos, std::u16string *uni
     return true;
 }
 
-// Escapes and well-formed UTF-8, at most MAX_STRING_UNITS UTF-16 units.
-bool ParseDeviceString(const std::string &value, DeviceString *out) {
-    std::u16string units;
+}  // namespace
+
+bool DecodeDeviceString(std::string_view value, std::u16string *units) {
+    units->clear();
     std::size_t pos = 0;
     while (pos < value.size()) {
         if (value[pos] == '\\') {
-            if (!ParseEscape(value, &pos, &units)) {
+            if (!ParseEscape(value, &pos, units)) {
                 return false;
             }
             continue;
@@ -109,17 +110,21 @@ bool ParseDeviceString(const std::string &value, DeviceString *out) {
             return false;
         }
         char16_t encoded[2];
-        units.append(encoded, EncodeUtf16(codePoint, encoded));
+        units->append(encoded, EncodeUtf16(codePoint, encoded));
     }
-    if (units.size() > MAX_STRING_UNITS) {
-        return false;
-    }
-    out->present = true;
-    out->units = units;
-    return true;
+    return units->size() <= MAX_STRING_UNITS;
 }
 
-bool ParseFailFlag(const std::string &value, bool *out) {
+namespace {
+
+// A device-string field: only checked here, decoded when it is read.
+bool ParseDeviceString(std::string_view value, ValueSpan span, ValueSpan *out) {
+    std::u16string units;
+    *out = span;
+    return DecodeDeviceString(value, &units);
+}
+
+bool ParseFailFlag(std::string_view value, bool *out) {
     if (value != "fail") {
         return false;
     }
@@ -127,18 +132,19 @@ bool ParseFailFlag(const std::string &value, bool *out) {
     return true;
 }
 
-bool ApplyField(int key, const std::string &value, HostInterface *iface) {
+// Takes the value of one field, which stands at span in its line.
+bool ApplyField(int key, std::string_view value, ValueSpan span, HostInterface *iface) {
     switch (key) {
         case VID:
             return ParseId(value, &iface->vendorId);
         case PID:
             return ParseId(value, &iface->productId);
         case MANUFACTURER:
-            return ParseDeviceString(value, &iface->manufacturer);
+            return ParseDeviceString(value, span, &iface->manufacturer);
         case PRODUCT:
-            return ParseDeviceString(value, &iface->product);
+            return ParseDeviceString(value, span, &iface->product);
         case SERIAL:
-            return ParseDeviceString(value, &iface->serial);
+            return ParseDeviceString(value, span, &iface->serial);
         case OPEN:
             return ParseFailFlag(value, &iface->openFails);
         case DETAIL:
@@ -151,6 +157,7 @@ bool ApplyField(int key, const std::string &value, HostInterface *iface) {
             long state = 0;
             const bool parsed = ParseDecimal(value, 255, &state);
             iface->state = static_cast<int>(state);
+            iface->stateSpan = span;
             return parsed;
         }
     }
@@ -158,38 +165,21 @@ bool ApplyField(int key, const std::string &value, HostInterface *iface) {
 
 }  // namespace
 
-std::vector<HostLine> SplitHostLines(const std::string &text) {
-    std::vector<HostLine> lines;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const std::size_t newline = text.find('\n', pos);
-        const std::size_t end = newline == std::string::npos ? text.size() : newline;
-        HostLine line = {text.substr(pos, end - pos), newline == std::string::npos ? "" : "\n"};
-        if (!line.text.empty() && line.text.back() == '\r') {
-            line.text.pop_back();
-            line.ending.insert(0, "\r");
-        }
-        lines.push_back(line);
-        pos = end + 1;
+std::size_t LineEnd(const std::string &text, std::size_t start, std::size_t *next) {
+    std::size_t end = text.find('\n', start);
+    *next = end == std::string::npos ? text.size() : end + 1;
+    if (end == std::string::npos) {
+        end = text.size();
     }
-    return lines;
+    return end > start && text[end - 1] == '\r' ? end - 1 : end;
 }
 
-std::string JoinHostLines(const std::vector<HostLine> &lines) {
-    std::string text;
-    for (const HostLine &line : lines) {
-        text += line.text;
-        text += line.ending;
-    }
-    return text;
-}
-
-bool IsInterfaceLine(const std::string &line) {
+bool IsInterfaceLine(std::string_view line) {
     const std::size_t first = line.find_first_not_of(" \t");
-    return first != std::string::npos && line[first] != '#';
+    return first != std::string_view::npos && line[first] != '#';
 }
 
-bool ParseInterfaceLine(const std::string &line, HostInterface *iface, HostFileError *error) {
+bool ParseInterfaceLine(std::string_view line, HostInterface *iface, HostFileError *error) {
     unsigned seenKeys = 0;
     std::size_t pos = 0;
     while (pos < line.size()) {
@@ -201,37 +191,27 @@ bool ParseInterfaceLine(const std::string &line, HostInterface *iface, HostFileE
         while (pos < line.size() && !IsBlank(line[pos])) {
             ++pos;
         }
-        const std::string field = line.substr(start, pos - start);
+        const std::string_view field = line.substr(start, pos - start);
         const std::size_t equals = field.find('=');
-        if (equals == std::string::npos) {
-            *error = {"field without '='", field};
-            return false;
+        const int key = equals == std::string_view::npos ? KEY_COUNT : KeyOf(field.substr(0, equals));
+        const char *problem = equals == std::string_view::npos ? "field without '='"
+                              : key == KEY_COUNT               ? "unknown key"
+                              : (seenKeys & (1u << key)) != 0  ? "repeated key"
+                                                               : nullptr;
+        seenKeys |= key == KEY_COUNT ? 0 : 1u << key;
+        if (problem == nullptr &&
+            !ApplyField(key, field.substr(equals + 1), {true, start + equals + 1, pos}, iface)) {
+            problem = "malformed value";
         }
-        const int key = KeyOf(field.substr(0, equals));
-        if (key == KEY_COUNT) {
-            *error = {"unknown key", field};
+        if (problem != nullptr) {
+            *error = {problem, std::string(field)};
             return false;
-        }
-        if ((seenKeys & (1u << key)) != 0) {
-            *error = {"repeated key", field};
-            return false;
-        }
-        seenKeys |= 1u << key;
-        if (!ApplyField(key, field.substr(equals + 1), iface)) {
-            *error = {"malformed value", field};
-            return false;
-        }
-        const ValueSpan span = {true, start + equals + 1, pos};
-        if (key == SERIAL) {
-            iface->serialSpan = span;
-        } else if (key == STATE) {
-            iface->stateSpan = span;
         }
     }
     return true;
 }
 
-bool ParseDecimal(const std::string &value, long maximum, long *out) {
+bool ParseDecimal(std::string_view value, long maximum, long *out) {
     if (value.empty() || value.size() > 6) {
         return false;
     }
@@ -270,12 +250,12 @@ std::string EscapeDeviceText(const std::string &bytes) {
     return escaped;
 }
 
-void SetFieldValue(std::string *line, const char *key, ValueSpan span, const std::string &value) {
+void SetFieldValue(std::string *line, const char *key, ValueSpan span, std::string_view value) {
     if (!span.present) {
         *line += std::string(" ") + key + "=";
         span = {true, line->size(), line->size()};
     }
-    line->replace(span.start, span.end - span.start, value);
+    line->replace(span.start, span.end - span.start, value.data(), value.size());
 }
 
 std::string Printable(const std::string &text) {

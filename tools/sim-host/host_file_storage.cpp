@@ -23,6 +23,12 @@ bool ReadHostFile(const std::string &path, std::string *text) {
         return false;
     }
     text->clear();
+    // Room for the whole file at once; a file that grows meanwhile still reads whole.
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        const long size = std::ftell(file);
+        text->reserve(size > 0 ? static_cast<std::size_t>(size) : 0);
+        std::rewind(file);
+    }
     char chunk[65536];
     std::size_t got;
     while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {

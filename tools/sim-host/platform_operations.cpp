@@ -56,9 +56,9 @@ int InterfaceOf(HANDLE handle) {
 }
 
 // The interface behind an open handle, or null.
-const HostInterface *OpenInterface(HANDLE handle) {
+const LoadedInterface *OpenInterface(HANDLE handle) {
     const int index = InterfaceOf(handle);
-    return index < 0 ? nullptr : &Host().interfaces[static_cast<std::size_t>(index)].fields;
+    return index < 0 ? nullptr : &Host().interfaces[static_cast<std::size_t>(index)];
 }
 
 std::size_t InterfaceCount() {
@@ -107,13 +107,15 @@ char32_t NextCharacter(const std::u16string &units, std::size_t *pos) {
 // character that fits, then a zero unit. The one exception is the
 // misbehaviour that the host file asks for: a string of 256 units in a buffer
 // of exactly that size fills it with no zero unit.
-BOOLEAN CopyDeviceString(HANDLE handle, DeviceString HostInterface::*which, PVOID buffer, ULONG length) {
-    const HostInterface *iface = OpenInterface(handle);
+BOOLEAN CopyDeviceString(HANDLE handle, ValueSpan HostInterface::*which, PVOID buffer, ULONG length) {
+    const LoadedInterface *iface = OpenInterface(handle);
     Utf16Output out;
-    if (iface == nullptr || !(iface->*which).present || !BeginUtf16(&out, buffer, length)) {
+    if (iface == nullptr || !(iface->fields.*which).present || !BeginUtf16(&out, buffer, length)) {
         return FALSE;
     }
-    const std::u16string &units = (iface->*which).units;
+    const ValueSpan span = iface->fields.*which;
+    std::u16string units;
+    DecodeDeviceString(LineOf(*iface).substr(span.start, span.end - span.start), &units);
     const bool unterminated = units.size() == UNTERMINATED_UNITS && length / sizeof(char16_t) == units.size();
     if (unterminated) {
         out.capacityUnits = units.size();
@@ -233,12 +235,12 @@ BOOL CloseHandle(HANDLE hObject) {
 }
 
 BOOLEAN HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes) {
-    const HostInterface *iface = OpenInterface(HidDeviceObject);
-    if (iface == nullptr || Attributes == nullptr || iface->attributesFails) {
+    const LoadedInterface *iface = OpenInterface(HidDeviceObject);
+    if (iface == nullptr || Attributes == nullptr || iface->fields.attributesFails) {
         return FALSE;
     }
-    Attributes->VendorID = iface->vendorId;
-    Attributes->ProductID = iface->productId;
+    Attributes->VendorID = iface->fields.vendorId;
+    Attributes->ProductID = iface->fields.productId;
     Attributes->VersionNumber = 0;
     return TRUE;
 }

@@ -1,12 +1,15 @@
 // The simulated host's state, its test interface, its log, and the board
 // memory that rewrites the host file. The whole host file is read once and
-// kept: every line as it is, and every interface line parsed.
+// kept as it is, with every interface line parsed.
 #include "sim_host.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "host_file_format.h"
@@ -22,25 +25,27 @@ void ResetHost(SimHost *host) {
 }
 
 // Takes the host file's text as the new host; name is how messages call it.
-bool LoadHost(const std::string &name, const std::string &text, std::string *error) {
+bool LoadHost(const std::string &name, std::string text, std::string *error) {
     SimHost &host = Host();
     ResetHost(&host);
-    host.lines = SplitHostLines(text);
-    for (std::size_t number = 0; number < host.lines.size(); ++number) {
-        const std::string &line = host.lines[number].text;
+    host.interfaces.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+    std::size_t next = 0;
+    for (std::size_t number = 1; next < text.size(); ++number) {
+        LoadedInterface loaded = {HostInterface(), next, LineEnd(text, next, &next)};
+        const std::string_view line(text.data() + loaded.lineStart, loaded.lineEnd - loaded.lineStart);
         if (!IsInterfaceLine(line)) {
             continue;
         }
-        LoadedInterface loaded = {HostInterface(), number};
         HostFileError parseError;
         if (!ParseInterfaceLine(line, &loaded.fields, &parseError)) {
-            *error = name + ":" + std::to_string(number + 1) + ": " + parseError.message + ": " +
+            *error = name + ":" + std::to_string(number) + ": " + parseError.message + ": " +
                      Printable(parseError.field);
             ResetHost(&host);
             return false;
         }
         host.interfaces.push_back(loaded);
     }
+    host.text = std::move(text);
     return true;
 }
 
@@ -60,6 +65,10 @@ SimHost &Host() {
     return host;
 }
 
+std::string_view LineOf(const LoadedInterface &iface) {
+    return std::string_view(Host().text).substr(iface.lineStart, iface.lineEnd - iface.lineStart);
+}
+
 void AppendLog(const std::string &line) {
     const SimHost &host = Host();
     if (host.logPath.empty()) {
@@ -76,28 +85,34 @@ void AppendLog(const std::string &line) {
 void RememberReport(std::size_t index, const std::uint8_t *report, std::size_t length) {
     SimHost &host = Host();
     LoadedInterface &board = host.interfaces[index];
-    std::string text = host.lines[board.line].text;
+    std::string line(LineOf(board));
     if (length >= 3 && report[1] == 0x31) {
-        SetFieldValue(&text, "state", board.fields.stateSpan, std::to_string(report[2]));
+        SetFieldValue(&line, "state", board.fields.stateSpan, std::to_string(report[2]));
     } else if (length >= 3 && report[1] == 0x82) {
-        SetFieldValue(&text, "serial", board.fields.serialSpan,
-                      EscapeDeviceText(SerialOfReport(report, length)));
+        SetFieldValue(&line, "serial", board.fields.serial, EscapeDeviceText(SerialOfReport(report, length)));
     } else {
         return;
     }
     // Only a well-formed value was put in, so the line parses again.
     HostInterface updated;
     HostFileError unused;
-    ParseInterfaceLine(text, &updated, &unused);
+    ParseInterfaceLine(line, &updated, &unused);
 
-    text.swap(host.lines[board.line].text);
-    if (!host.path.empty() && !ReplaceHostFile(host.path, JoinHostLines(host.lines))) {
+    const std::size_t oldLength = board.lineEnd - board.lineStart;
+    std::string text = host.text;
+    text.replace(board.lineStart, oldLength, line);
+    if (!host.path.empty() && !ReplaceHostFile(host.path, text)) {
         std::fprintf(stderr, "rxb540-sim: cannot update host file %s: %s\n", host.path.c_str(),
                      std::strerror(errno));
-        text.swap(host.lines[board.line].text);
         return;
     }
+    host.text.swap(text);
     board.fields = updated;
+    board.lineEnd = board.lineStart + line.size();
+    for (std::size_t later = index + 1; later < host.interfaces.size(); ++later) {
+        host.interfaces[later].lineStart = host.interfaces[later].lineStart - oldLength + line.size();
+        host.interfaces[later].lineEnd = host.interfaces[later].lineEnd - oldLength + line.size();
+    }
 }
 
 bool SimHostLoadText(const std::string &text, std::string *error) {
@@ -111,7 +126,7 @@ bool SimHostLoadFile(const char *path, std::string *error) {
         ResetHost(&Host());
         return false;
     }
-    if (!LoadHost(path, text, error)) {
+    if (!LoadHost(path, std::move(text), error)) {
         return false;
     }
     Host().path = path;
@@ -147,7 +162,7 @@ const std::vector<SimFeatureCall> &SimHostFeatureCalls() {
 }
 
 std::string SimHostText() {
-    return JoinHostLines(Host().lines);
+    return Host().text;
 }
 
 void SimHostFailNextDeviceList() {

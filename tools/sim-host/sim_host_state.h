@@ -6,15 +6,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host_file_format.h"
 #include "sim_host.h"
 
-// An interface of the host and the line that describes it.
+// An interface of the host and where the line that describes it stands in
+// the host file's text (its line end excluded).
 struct LoadedInterface {
     HostInterface fields;
-    std::size_t line;
+    std::size_t lineStart;
+    std::size_t lineEnd;
 };
 
 struct OpenHandle {
@@ -23,7 +26,7 @@ struct OpenHandle {
 };
 
 struct SimHost {
-    std::vector<HostLine> lines;  // the whole host file, board memory updates included
+    std::string text;  // the whole host file, board memory updates included
     std::vector<LoadedInterface> interfaces;
     std::string path;  // the host file; empty when loaded from text (updates stay in memory)
     std::string logPath;
@@ -35,6 +38,9 @@ struct SimHost {
 };
 
 SimHost &Host();
+
+// The line of an interface, its line end excluded.
+std::string_view LineOf(const LoadedInterface &iface);
 
 // Appends one line to the log, if there is one.
 void AppendLog(const std::string &line);
