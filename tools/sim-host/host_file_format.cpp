@@ -118,7 +118,7 @@ bool DecodeDeviceString(std::string_view value, std::u16string *units) {
 namespace {
 
 // A device-string field: only checked here, decoded when it is read.
-bool ParseDeviceString(std::string_view value, ValueSpan span, ValueSpan *out) {
+bool ParseDeviceString(std::string_view value, const ValueSpan &span, ValueSpan *out) {
     std::u16string units;
     *out = span;
     return DecodeDeviceString(value, &units);
@@ -133,7 +133,7 @@ bool ParseFailFlag(std::string_view value, bool *out) {
 }
 
 // Takes the value of one field, which stands at span in its line.
-bool ApplyField(int key, std::string_view value, ValueSpan span, HostInterface *iface) {
+bool ApplyField(int key, std::string_view value, const ValueSpan &span, HostInterface *iface) {
     switch (key) {
         case VID:
             return ParseId(value, &iface->vendorId);
