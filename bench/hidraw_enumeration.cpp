@@ -13,7 +13,7 @@
 //   <peak heap bytes of a list pass>
 #include "board/device_identity.h"
 #include "board/discovery.h"
-#include "platform/linux_hidraw_test_roots.h"
+#include "platform/linux/hidraw_test_roots.h"
 
 #include <fcntl.h>
 #include <malloc.h>

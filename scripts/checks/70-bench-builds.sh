@@ -2,6 +2,7 @@
 # Keeps the benchmarks building: the bench programs and a static rxb540, as
 # bench/run.sh builds them. Times nothing; bench/run.sh is run by hand.
 set -euo pipefail
+cd "$(dirname "$0")/../.."
 bash -n bench/run.sh
 cmake -S . -B build/bench-check -DCMAKE_BUILD_TYPE=Release -DRXB540_BUILD_TESTS=OFF \
     -DRXB540_BUILD_BENCH=ON -DRXB540_STATIC=ON >/dev/null

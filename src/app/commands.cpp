@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/process_exit.h"
 #include "board/discovery.h"
 #include "board/feature_report.h"
 
@@ -18,9 +17,10 @@ int RunListSerials(int, char **) {
     return ListSerials();
 }
 
-[[noreturn]] void EndWithUsage(const char *programName) {
+// A command line that names no usable command fails after the usage text.
+int FailWithUsage(const char *programName) {
     PrintUsage(programName);
-    EndProcess(1);
+    return 1;
 }
 
 // Output that could not be written makes a normal end a failure: a script
@@ -50,14 +50,14 @@ const std::size_t COMMAND_TABLE_ROWS = sizeof COMMAND_TABLE / sizeof COMMAND_TAB
 int RunCommandLine(int argc, char **argv) {
     const char *programName = (argc > 0 && argv[0] != nullptr) ? argv[0] : FALLBACK_PROGRAM_NAME;
     if (argc < 2) {
-        EndWithUsage(programName);
+        return FailWithUsage(programName);
     }
     for (std::size_t row = 0; row < COMMAND_TABLE_ROWS; ++row) {
         if (std::strcmp(argv[1], COMMAND_TABLE[row].word) == 0) {
             return StatusAfterOutput(COMMAND_TABLE[row].action(argc, argv));
         }
     }
-    EndWithUsage(programName);
+    return FailWithUsage(programName);
 }
 
 void PrintUsage(const char *programName) {
@@ -103,11 +103,11 @@ int ConvertStateNumber(const char *text) {
 int SetState(int argc, char **argv) {
     if (argc < 4) {
         std::fprintf(stderr, "Invalid arguments.\n");
-        EndWithUsage(argv[0]);
+        return FailWithUsage(argv[0]);
     }
     HidHandle handle = OpenRelayBoard(argv[2]);
     if (handle == nullptr) {
-        EndProcess(1);
+        return 1;  // OpenRelayBoard has reported why
     }
     FeatureReport report;
     BuildSetStateReport(&report, ConvertStateNumber(argv[3]));
@@ -128,7 +128,7 @@ int InitSerial(int, char **) {
 
     HidHandle handle = OpenRelayBoard(SERIAL_KEYWORD_ANY);
     if (handle == nullptr) {
-        EndProcess(1);
+        return 1;  // OpenRelayBoard has reported why
     }
     const DeviceResult result = SendFeatureReport(handle, report);
     CloseHandle(handle);

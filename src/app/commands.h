@@ -4,9 +4,9 @@
 
 #include <cstddef>
 
-// A command's action: gets the whole argument vector, returns the exit status
-// of its normal end. Failures that end the process at once do so through
-// EndProcess.
+// A command's action: gets the whole argument vector, reports its own
+// failures on standard error and returns the exit status: 0 when it did its
+// work, 1 when it could not.
 typedef int (*CommandAction)(int argc, char **argv);
 
 struct CommandRow {
@@ -18,8 +18,10 @@ struct CommandRow {
 extern const CommandRow COMMAND_TABLE[];
 extern const std::size_t COMMAND_TABLE_ROWS;
 
-// The entry point's work: picks the command by argv[1] and runs it. A missing
-// or unknown command prints the usage text and ends the process with status 1.
+// The entry point's work: picks the command by argv[1], runs it and returns
+// the exit status. A missing or unknown command prints the usage text and
+// returns 1. When the command's standard output could not be written, prints
+// "error writing output" to standard error and returns 1.
 int RunCommandLine(int argc, char **argv);
 
 void PrintUsage(const char *programName);

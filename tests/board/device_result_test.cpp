@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 TEST(DeviceResultText, FixedTextsForKnownFailures) {
     EXPECT_STREQ(DeviceResultText(DEVICE_ACCESS_DENIED), "Access to device denied");
     EXPECT_STREQ(DeviceResultText(DEVICE_COMM_ERROR), "Communication error with device");
@@ -11,8 +9,10 @@ TEST(DeviceResultText, FixedTextsForKnownFailures) {
 }
 
 TEST(DeviceResultText, OtherCodesAreFormattedIntoOneReusedBuffer) {
-    const std::string four = DeviceResultText(4);
-    EXPECT_EQ(four, "Unknown USB error 4");
-    EXPECT_STREQ(DeviceResultText(DEVICE_OK), "Unknown USB error 0");
-    EXPECT_STREQ(DeviceResultText(-2147483647 - 1), "Unknown USB error -2147483648");
+    const char *four = DeviceResultText(4);
+    EXPECT_STREQ(four, "Unknown USB error 4");
+    EXPECT_EQ(DeviceResultText(DEVICE_OK), four);
+    EXPECT_STREQ(four, "Unknown USB error 0");
+    EXPECT_EQ(DeviceResultText(-2147483647 - 1), four);
+    EXPECT_STREQ(four, "Unknown USB error -2147483648");
 }

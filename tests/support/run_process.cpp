@@ -1,14 +1,22 @@
 #include "support/run_process.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <sstream>
 
 namespace {
+
+// No program under test needs more than a few seconds, even under valgrind on
+// a loaded machine; one that runs longer has hung.
+constexpr std::chrono::seconds TIME_LIMIT(60);
 
 // The words of RXB540_TEST_WRAPPER, split at white space: a command that the
 // program is run under (valgrind, for one). Empty when the variable is unset.
@@ -25,6 +33,9 @@ std::vector<std::string> WrapperWords() {
 [[noreturn]] void RunChild(const std::vector<std::string> &argv,
                            const std::vector<std::pair<std::string, std::string>> &env,
                            const std::string &stdoutFile, int outFd, int errFd) {
+    // Its own process group, so that a hung run can be ended with everything
+    // it started (a wrapper's children, say).
+    setpgid(0, 0);
     dup2(outFd, STDOUT_FILENO);
     dup2(errFd, STDERR_FILENO);
     if (!stdoutFile.empty()) {
@@ -57,14 +68,28 @@ std::vector<std::string> WrapperWords() {
     _exit(127);
 }
 
-// Reads both pipes until both are closed, so that neither can fill up.
-void Drain(int outFd, int errFd, std::string *out, std::string *err) {
+// Reads both pipes until both are closed, so that neither can fill up, or
+// until the time limit is reached. Returns false when the limit was reached;
+// both pipes are closed either way.
+bool Drain(int outFd, int errFd, std::string *out, std::string *err) {
+    const auto deadline = std::chrono::steady_clock::now() + TIME_LIMIT;
     pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
     std::string *sinks[2] = {out, err};
     int open = 2;
     while (open > 0) {
-        if (poll(fds, 2, -1) < 0) {
-            return;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        const int ready = left.count() > 0 ? poll(fds, 2, static_cast<int>(left.count())) : 0;
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0) {
+            for (const pollfd &fd : fds) {
+                if (fd.fd >= 0) {
+                    close(fd.fd);
+                }
+            }
+            return false;
         }
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) {
@@ -81,6 +106,7 @@ void Drain(int outFd, int errFd, std::string *out, std::string *err) {
             }
         }
     }
+    return true;
 }
 
 }  // namespace
@@ -112,7 +138,10 @@ ProcessResult RunProcess(const std::vector<std::string> &argv,
         close(errPipe[0]);
         return result;
     }
-    Drain(outPipe[0], errPipe[0], &result.out, &result.err);
+    if (!Drain(outPipe[0], errPipe[0], &result.out, &result.err)) {
+        kill(-child, SIGKILL);
+        ADD_FAILURE() << argv[0] << " was killed: it did not end within " << TIME_LIMIT.count() << " s";
+    }
     int status = 0;
     waitpid(child, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

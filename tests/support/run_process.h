@@ -18,6 +18,8 @@ struct ProcessResult {
 // before argv, so that the program runs under that command (a memory checker,
 // say); the program still sees argv[0] as its name. With stdoutFile, the
 // program's standard output goes to that file instead (and out stays empty).
+// A program that runs longer than a minute is killed (status 128 + 9), and
+// the current test fails with a message that names it.
 ProcessResult RunProcess(const std::vector<std::string> &argv,
                          const std::vector<std::pair<std::string, std::string>> &env,
                          const std::string &stdoutFile = "");

@@ -106,12 +106,13 @@ setup_wine() {
 # path: the full path on drive Z:, which maps to /.
 readonly EXE_AS_STARTED="Z:${EXE//\//\\}"
 
+# The usage text from the fixture that the unit tests read too, with the
+# program's name in place of @PROGRAM@ (quoted, so that the name's
+# backslashes and ampersands stay as they are).
 usage_text() {
-    printf 'RXB540 host controller Version 0.0.1\n'
-    printf 'Copyright (c) 2026 The rxb540 developers. MIT License, no warranty.\n'
-    printf 'usage:\n'
-    printf '  %s list ... List all serial number of detected RXB540(s).\n' "$1"
-    printf '  %s set <SerialNumber|"ANY"> <StateNumber> ... Set state of relays.\n' "$1"
+    local text
+    text="$(<"$REPO_ROOT/tests/support/usage.txt")"
+    printf '%s\n' "${text//@PROGRAM@/"$1"}"
 }
 
 WORK=""

@@ -8,7 +8,7 @@
 #include "board/device_identity.h"
 #include "board/discovery.h"
 #include "platform/hid_platform.h"
-#include "platform/linux_hidraw_test_roots.h"
+#include "platform/linux/hidraw_test_roots.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -212,13 +212,18 @@ TEST_F(LinuxHidraw, ListsNodesInNumericOrderAsTheyWereWhenTheListWasMade) {
     EXPECT_TRUE(SetupDiDestroyDeviceInfoList(later));
 }
 
-TEST_F(LinuxHidraw, ListIsEmptyWithoutTheClassFolderOrForAnotherClass) {
+TEST_F(LinuxHidraw, ListIsEmptyWithoutTheClassFolderOrForAnotherOrNoClass) {
     AddRelayBoard(root, 0, "A");
     GUID otherClass = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
-    HDEVINFO otherList =
-        SetupDiGetClassDevsA(&otherClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    EXPECT_TRUE(InterfacePaths(otherList).empty());
-    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(otherList));
+    for (const GUID *classGuid :
+         {static_cast<const GUID *>(&otherClass), static_cast<const GUID *>(nullptr)}) {
+        HDEVINFO otherList =
+            SetupDiGetClassDevsA(classGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+        ASSERT_NE(otherList, INVALID_HANDLE_VALUE);
+        EXPECT_TRUE(InterfacePaths(otherList).empty());
+        EXPECT_TRUE(SetupDiDestroyDeviceInfoList(otherList));
+    }
+    HidD_GetHidGuid(nullptr);  // ignored, not written through
 
     RemoveTree(root + "/sys/class");
     HDEVINFO list = OpenHidList();
@@ -236,6 +241,7 @@ TEST_F(LinuxHidraw, DetailReportsItsSizeFirstAndChecksTheHeaderSize) {
     data.cbSize = sizeof(data) + 4;
     EXPECT_FALSE(SetupDiEnumDeviceInterfaces(list, nullptr, &guid, 0, &data));
     data.cbSize = sizeof(data);
+    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(list, nullptr, nullptr, 0, &data));
     ASSERT_TRUE(SetupDiEnumDeviceInterfaces(list, nullptr, &guid, 0, &data));
 
     const std::string path = DevPath(7);
@@ -315,15 +321,25 @@ TEST_F(LinuxHidraw, OtherBusesGiveNameAndUniqueIdButNoManufacturer) {
 
 // Tests run as root, which opens any regular file whatever its mode, so the
 // node that cannot be opened is one whose /dev entry is missing, or one with a
-// folder in its place (a folder cannot be opened for writing).
-TEST_F(LinuxHidraw, NodeThatCannotBeOpenedGivesTheInvalidHandle) {
+// folder in its place (a folder cannot be opened for writing). A file that is
+// not named as a node is never opened, and nothing is ever created.
+TEST_F(LinuxHidraw, PathThatNamesNoOpenableNodeGivesTheInvalidHandle) {
     AddRelayBoard(root, 3, "A");
     AddRelayBoard(root, 4, "B");
     ASSERT_EQ(unlink(DevPath(3).c_str()), 0);
     ASSERT_EQ(unlink(DevPath(4).c_str()), 0);
     ASSERT_EQ(mkdir(DevPath(4).c_str(), 0755), 0);
+    WriteTextFile(root + "/dev/not-a-node", "");
     EXPECT_EQ(OpenPath(DevPath(3)), INVALID_HANDLE_VALUE);
     EXPECT_EQ(OpenPath(DevPath(4)), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(OpenPath(root + "/dev/not-a-node"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(OpenPath(""), INVALID_HANDLE_VALUE);
+
+    const DWORD createAlways = 2;
+    EXPECT_EQ(
+        CreateFileA(DevPath(3).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, createAlways, 0, nullptr),
+        INVALID_HANDLE_VALUE);
+    EXPECT_NE(access(DevPath(3).c_str(), F_OK), 0) << "a node was created";
 }
 
 TEST_F(LinuxHidraw, Utf8BecomesUtf16AndInvalidSequencesBecomeReplacementCharacters) {
@@ -364,10 +380,11 @@ TEST_F(LinuxHidraw, LongStringIsCutToTheCallersBufferAndAlwaysTerminated) {
     ASSERT_TRUE(HidD_GetManufacturerString(board, units.data(), 3 * sizeof(char16_t) + 1));
     EXPECT_EQ(std::u16string(units.data()), u"ab");
     EXPECT_EQ(units[3], u'#');
-    // No room for the zero unit: nothing is written.
+    // No room for the zero unit, or no buffer: nothing is written.
     units.assign(8, u'#');
     EXPECT_FALSE(HidD_GetProductString(board, units.data(), 1));
     EXPECT_EQ(units[0], u'#');
+    EXPECT_FALSE(HidD_GetProductString(board, nullptr, STRING_BUFFER_BYTES));
     EXPECT_TRUE(CloseHandle(board));
 }
 
@@ -388,7 +405,7 @@ TEST_F(LinuxHidraw, DescriptorZeroIsAnOrdinaryHandle) {
     EXPECT_TRUE(closed);
 }
 
-TEST_F(LinuxHidraw, CallsOnAClosedOrNonHidrawHandleFail) {
+TEST_F(LinuxHidraw, CallsOnAReleasedOrForeignHandleOrListFail) {
     AddRelayBoard(root, 0, "A");
     HANDLE board = OpenPath(DevPath(0));
     ASSERT_NE(board, INVALID_HANDLE_VALUE);
@@ -419,6 +436,16 @@ TEST_F(LinuxHidraw, CallsOnAClosedOrNonHidrawHandleFail) {
     EXPECT_FALSE(HidD_SetFeature(notOurs, report, sizeof(report)));
     EXPECT_FALSE(CloseHandle(notOurs));
     EXPECT_EQ(close(foreign), 0) << "the foreign descriptor was closed";
+
+    // A destroyed list, and memory that never was a list, are neither read nor freed.
+    HDEVINFO list = OpenHidList();
+    ASSERT_TRUE(SetupDiDestroyDeviceInfoList(list));
+    EXPECT_TRUE(InterfacePaths(list).empty());
+    EXPECT_FALSE(SetupDiDestroyDeviceInfoList(list));
+    SP_DEVICE_INTERFACE_DATA notAList[2] = {};
+    EXPECT_TRUE(InterfacePaths(notAList).empty());
+    EXPECT_FALSE(SetupDiDestroyDeviceInfoList(notAList));
+    EXPECT_FALSE(SetupDiDestroyDeviceInfoList(INVALID_HANDLE_VALUE));
 }
 
 // The walk up to a node's USB device is bounded by the canonical sysfs root,

@@ -1,0 +1,225 @@
+// The platform operations on Linux, on top of the kernel's hidraw driver.
+//
+// - Device list: a snapshot of the hidraw nodes (device_list.h). Interface
+//   index N is the N-th node of the snapshot.
+// - Interface path: /dev/hidrawN.
+// - Handle: the file descriptor of the open node (open_nodes.h).
+// - Vendor and product ID: the HIDIOCGRAWINFO request on the descriptor.
+// - Strings: the attributes that the kernel exposes in sysfs, as UTF-8,
+//   converted to UTF-16 for the caller (node_strings.h).
+// - Feature report: the HIDIOCSFEATURE request; the first byte is the report
+//   ID, 0 for a device without numbered reports.
+//
+// A discovery pass visits every node, so the work per node is kept small:
+// paths and sysfs files live in fixed buffers on the stack (no heap use per
+// node), and a node whose IDs come from the HIDIOCGRAWINFO request costs no
+// sysfs read unless it sits on the USB bus, whose release number is read.
+// The heap holds only the device list and the table of open descriptors. No
+// part of the backend uses the C++ library at run time, so the program needs
+// nothing but the C library.
+#include "platform/hid_platform.h"
+#include "platform/linux/device_list.h"
+#include "platform/linux/node_strings.h"
+#include "platform/linux/open_nodes.h"
+#include "platform/linux/sysfs_files.h"
+#include "platform/linux/usb_parent.h"
+
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <linux/input.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+using namespace hidraw;
+
+// The interface class of HID devices, {4D1E55B2-F16F-11CF-88CB-001111000030}.
+const GUID HID_INTERFACE_CLASS = {
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+
+bool IsHidInterfaceClass(const GUID *guid) {
+    return guid != nullptr && std::memcmp(guid, &HID_INTERFACE_CLASS, sizeof(GUID)) == 0;
+}
+
+// The interface that an enumeration of this list described, or null.
+const HidrawNode *NodeOfInterface(HDEVINFO set, const SP_DEVICE_INTERFACE_DATA *data) {
+    const DeviceList *list = FindLiveList(set);
+    if (list == nullptr || data == nullptr || data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) ||
+        data->Reserved >= list->count) {
+        return nullptr;
+    }
+    return &list->nodes[data->Reserved];
+}
+
+int OpenFlagsForAccess(DWORD access) {
+    const bool read = (access & GENERIC_READ) != 0;
+    const bool write = (access & GENERIC_WRITE) != 0;
+    if (read && write) {
+        return O_RDWR;
+    }
+    return write ? O_WRONLY : O_RDONLY;
+}
+
+// The bus and IDs from the HIDIOCGRAWINFO request. Where the descriptor does
+// not answer it (a regular file standing in for the node in the backend's
+// tests), they come from the HID_ID line of the node's uevent, which holds the
+// same values that the request reports for a real node.
+bool ReadHidId(const OpenNode &node, HidId *id) {
+    hidraw_devinfo info{};
+    if (ioctl(node.fd, HIDIOCGRAWINFO, &info) == 0) {
+        id->bus = info.bustype;
+        id->vendor = static_cast<std::uint16_t>(info.vendor);
+        id->product = static_cast<std::uint16_t>(info.product);
+        return true;
+    }
+    SysfsFile uevent;
+    return ReadNodeUevent(node.name, &uevent) && ReadNodeHidId(uevent, id);
+}
+
+BOOLEAN GetDeviceString(HANDLE handle, HidStringKind kind, PVOID buffer, ULONG length) {
+    const OpenNode *node = FindOpenNode(handle);
+    return node != nullptr && CopyNodeString(node->name, kind, buffer, length) ? TRUE : FALSE;
+}
+
+}  // namespace
+
+void HidD_GetHidGuid(LPGUID HidGuid) {
+    if (HidGuid != nullptr) {
+        *HidGuid = HID_INTERFACE_CLASS;
+    }
+}
+
+// Only the HID interface class has members here. The enumerator and window
+// arguments have no meaning on Linux and are ignored.
+HDEVINFO SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR, HWND, DWORD Flags) {
+    DeviceList *list =
+        CreateDeviceList(IsHidInterfaceClass(ClassGuid) && (Flags & DIGCF_DEVICEINTERFACE) != 0);
+    return list != nullptr ? list : INVALID_HANDLE_VALUE;
+}
+
+// Reserved carries the interface's index in the list, for the detail call.
+BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA, const GUID *InterfaceClassGuid,
+                                 DWORD MemberIndex, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData) {
+    const DeviceList *list = FindLiveList(DeviceInfoSet);
+    if (list == nullptr || DeviceInterfaceData == nullptr ||
+        DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) ||
+        !IsHidInterfaceClass(InterfaceClassGuid) || MemberIndex >= list->count) {
+        return FALSE;
+    }
+    DeviceInterfaceData->InterfaceClassGuid = HID_INTERFACE_CLASS;
+    DeviceInterfaceData->Flags = SPINT_ACTIVE;
+    DeviceInterfaceData->Reserved = MemberIndex;
+    return TRUE;
+}
+
+BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData,
+                                      PSP_DEVICE_INTERFACE_DETAIL_DATA_A DeviceInterfaceDetailData,
+                                      DWORD DeviceInterfaceDetailDataSize, PDWORD RequiredSize,
+                                      PSP_DEVINFO_DATA) {
+    const HidrawNode *node = NodeOfInterface(DeviceInfoSet, DeviceInterfaceData);
+    PathBuffer path;
+    if (node == nullptr || !NodeDevPath(path, node->name)) {
+        return FALSE;
+    }
+    const std::size_t pathLength = std::strlen(path);
+    const std::size_t pathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+    const DWORD needed =
+        static_cast<DWORD>(std::max(pathOffset + pathLength + 1, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)));
+    if (RequiredSize != nullptr) {
+        *RequiredSize = needed;
+    }
+    if (DeviceInterfaceDetailData == nullptr ||
+        DeviceInterfaceDetailData->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) ||
+        DeviceInterfaceDetailDataSize < needed) {
+        return FALSE;
+    }
+    char *pathOut = reinterpret_cast<char *>(DeviceInterfaceDetailData) + pathOffset;
+    std::memcpy(pathOut, path, pathLength + 1);
+    return TRUE;
+}
+
+BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
+    DeviceList *list = FindLiveList(DeviceInfoSet);
+    if (list == nullptr) {
+        return FALSE;
+    }
+    DestroyDeviceList(list);
+    return TRUE;
+}
+
+// Only a path that ends in a node name is opened: a HID request sent to any
+// other file could mean something else to its driver. Linux has no share
+// modes, so dwShareMode has nothing to map to.
+HANDLE CreateFileA(PCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
+                   DWORD dwCreationDisposition, DWORD, HANDLE) {
+    NodeName name;
+    if (lpFileName == nullptr || dwCreationDisposition != OPEN_EXISTING) {
+        return INVALID_HANDLE_VALUE;
+    }
+    NodeNameOfPath(lpFileName, name);
+    if (name[0] == '\0') {
+        return INVALID_HANDLE_VALUE;
+    }
+    const int fd = open(lpFileName, OpenFlagsForAccess(dwDesiredAccess) | O_CLOEXEC);
+    if (fd < 0) {
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!RememberOpenNode(fd, name)) {
+        close(fd);
+        return INVALID_HANDLE_VALUE;
+    }
+    return HandleOfFd(fd);
+}
+
+BOOL CloseHandle(HANDLE hObject) {
+    const OpenNode *node = FindOpenNode(hObject);
+    if (node == nullptr) {
+        return FALSE;
+    }
+    const int fd = node->fd;
+    ForgetOpenNode(fd);
+    return close(fd) == 0 ? TRUE : FALSE;
+}
+
+// The release number is the USB device's; other buses do not tell it.
+BOOLEAN HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes) {
+    const OpenNode *node = FindOpenNode(HidDeviceObject);
+    HidId id{};
+    if (node == nullptr || Attributes == nullptr || !ReadHidId(*node, &id)) {
+        return FALSE;
+    }
+    Attributes->VendorID = static_cast<USHORT>(id.vendor);
+    Attributes->ProductID = static_cast<USHORT>(id.product);
+    Attributes->VersionNumber = id.bus == BUS_USB ? ReadUsbVersionNumber(node->name) : 0;
+    return TRUE;
+}
+
+BOOLEAN HidD_GetManufacturerString(HANDLE HidDeviceObject, PVOID Buffer, ULONG BufferLength) {
+    return GetDeviceString(HidDeviceObject, MANUFACTURER_STRING, Buffer, BufferLength);
+}
+
+BOOLEAN HidD_GetProductString(HANDLE HidDeviceObject, PVOID Buffer, ULONG BufferLength) {
+    return GetDeviceString(HidDeviceObject, PRODUCT_STRING, Buffer, BufferLength);
+}
+
+BOOLEAN HidD_GetSerialNumberString(HANDLE HidDeviceObject, PVOID Buffer, ULONG BufferLength) {
+    return GetDeviceString(HidDeviceObject, SERIAL_STRING, Buffer, BufferLength);
+}
+
+// The length is part of the request number and has only _IOC_SIZEBITS bits;
+// a longer report cannot be expressed and is refused rather than truncated.
+// The request answers with the number of bytes the device took.
+BOOLEAN HidD_SetFeature(HANDLE HidDeviceObject, PVOID ReportBuffer, ULONG ReportBufferLength) {
+    const OpenNode *node = FindOpenNode(HidDeviceObject);
+    if (node == nullptr || ReportBuffer == nullptr || ReportBufferLength == 0 ||
+        ReportBufferLength > _IOC_SIZEMASK) {
+        return FALSE;
+    }
+    const int taken = ioctl(node->fd, HIDIOCSFEATURE(ReportBufferLength), ReportBuffer);
+    return taken >= 0 && static_cast<ULONG>(taken) == ReportBufferLength ? TRUE : FALSE;
+}
