@@ -1,5 +1,6 @@
 #include "host_file_storage.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,11 +24,10 @@ bool ReadHostFile(const std::string &path, std::string *text) {
         return false;
     }
     text->clear();
-    // Room for the whole file at once; a file that grows meanwhile still reads whole.
-    if (std::fseek(file, 0, SEEK_END) == 0) {
-        const long size = std::ftell(file);
-        text->reserve(size > 0 ? static_cast<std::size_t>(size) : 0);
-        std::rewind(file);
+    // Room for a regular file at once; one that grows meanwhile still reads whole.
+    struct stat status;
+    if (fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode)) {
+        text->reserve(static_cast<std::size_t>(status.st_size));
     }
     char chunk[65536];
     std::size_t got;

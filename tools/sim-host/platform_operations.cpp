@@ -120,7 +120,8 @@ BOOLEAN CopyDeviceString(HANDLE handle, ValueSpan HostInterface::*which, PVOID b
     if (unterminated) {
         out.capacityUnits = units.size();
     }
-    for (std::size_t pos = 0; pos < units.size() && AppendUtf16(&out, NextCharacter(units, &pos));) {
+    std::size_t pos = 0;
+    while (pos < units.size() && AppendUtf16(&out, NextCharacter(units, &pos))) {
     }
     if (!unterminated) {
         EndUtf16(&out);

@@ -215,6 +215,8 @@ TEST(SimHostMemory, AFailedRewriteChangesNothingAndTheHostStaysUsable) {
 
     EXPECT_FALSE(SimHostLoadFile("", &error));
     EXPECT_EQ(error, "cannot read host file : No such file or directory");
+    EXPECT_FALSE(SimHostLoadFile(dir.c_str(), &error));
+    EXPECT_EQ(error, "cannot read host file " + dir + ": Is a directory");
     RemoveTree(dir);
 }
 
