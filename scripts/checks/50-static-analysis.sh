@@ -11,8 +11,19 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 # A clang configuration of every target; only its compile commands are used.
+# The hidapi backend is built only in a configuration of its own; its
+# commands for the files that the first one does not build are added.
 cmake -S . -B build/analysis -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
     -DRXB540_BUILD_FUZZERS=ON -DRXB540_BUILD_BENCH=ON >/dev/null
+cmake -S . -B build/analysis-hidapi -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
+    -DRXB540_PLATFORM=hidapi -DRXB540_BUILD_TESTS=OFF >/dev/null
+python3 - build/analysis/compile_commands.json build/analysis-hidapi/compile_commands.json <<'PYTHON'
+import json, sys
+every, hidapi = (json.load(open(path)) for path in sys.argv[1:])
+known = {entry["file"] for entry in every}
+every += [entry for entry in hidapi if entry["file"] not in known]
+json.dump(every, open(sys.argv[1], "w"), indent=1)
+PYTHON
 
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT

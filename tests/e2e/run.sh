@@ -4,11 +4,28 @@
 # emulated boards as real USB HID devices, and runs the cases inside the
 # guest. Prints one line per case and a closing "N passed, N failed" line;
 # exits nonzero on any failure, or when QEMU or the kernel cannot be had.
+#
+# --platform native|hidapi-hidraw|hidapi-libusb chooses the backend that
+# rxb540 is built on (default native: the hidraw backend). The hidapi builds
+# are dynamically linked; the guest carries their shared libraries.
 set -euo pipefail
+
+platform=native
+if [ $# -gt 0 ]; then
+    [ "$1" = --platform ] && [ $# = 2 ] && platform=$2 || platform=
+fi
+case $platform in
+    native) preset=e2e ;;
+    hidapi-hidraw | hidapi-libusb) preset=e2e-$platform ;;
+    *)
+        echo "usage: $0 [--platform native|hidapi-hidraw|hidapi-libusb]" >&2
+        exit 2
+        ;;
+esac
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 e2e_dir=$repo/tests/e2e
-build_dir=$repo/build/e2e
+build_dir=$repo/build/$preset
 vm_dir=$build_dir/vm
 # The whole guest run normally takes well under a minute; the limit only
 # stops a guest that hangs.
@@ -33,9 +50,48 @@ need_tools() {
 }
 
 build_programs() {
-    echo "e2e: building static rxb540 and rxb540-board-emulator" >&2
-    (cd "$repo" && cmake --preset e2e >/dev/null && cmake --build --preset e2e) >"$build_dir.log" 2>&1 ||
+    echo "e2e: building rxb540 ($platform) and rxb540-board-emulator" >&2
+    (cd "$repo" && cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset") >"$build_dir.log" 2>&1 ||
         { cat "$build_dir.log" >&2; fail_run "build failed"; }
+}
+
+# How the platform finds and opens the boards, for the cases (guest/cases.sh):
+# BOARD_ORDER lists the two boards' gadgets in the order that the platform
+# enumerates them, ACCESS_NODE names the device node whose permissions decide
+# whether a user can open a board; a *_NOTE says why the platform differs.
+platform_facts() {
+    case $platform in
+        hidapi-libusb)
+            echo "BOARD_ORDER='3 1'"
+            echo "ORDER_NOTE='hidapi-libusb enumerates in reverse bus order: the first board is gadget 3'"
+            echo "ACCESS_NODE=usbfs"
+            echo "ACCESS_NOTE='hidapi-libusb opens /dev/bus/usb/BBB/DDD: the permission checks act on that node, not /dev/hidrawN'"
+            ;;
+        *)
+            echo "BOARD_ORDER='1 3'"
+            echo "ACCESS_NODE=hidraw"
+            ;;
+    esac
+}
+
+# A dynamically linked program needs its shared libraries and the dynamic
+# loader at the paths it was linked against; hidapi's libusb variant also
+# reads strings through iconv, which loads the C library's UTF-16 converter.
+stage_shared_libraries() {
+    local staging=$1 lib libc='' gconv
+    shift
+    for lib in $( (ldd "$@" 2>/dev/null || true) | awk '/=> \// { print $3 } /^\t\// { print $1 }' | sort -u); do
+        mkdir -p "$staging$(dirname "$lib")"
+        cp -L "$lib" "$staging$lib"
+        [[ $lib == */libc.so.* ]] && libc=$lib
+    done
+    [ "$platform" = hidapi-libusb ] || return 0
+    [ -n "$libc" ] || fail_run "rxb540 does not link the C library dynamically"
+    gconv=/usr/lib/$(basename "$(dirname "$libc")")/gconv
+    [ -f "$gconv/gconv-modules.cache" ] && [ -f "$gconv/UTF-16.so" ] ||
+        fail_run "no iconv modules in $gconv (package libc6)"
+    mkdir -p "$staging$gconv"
+    cp "$gconv/gconv-modules.cache" "$gconv/UTF-16.so" "$staging$gconv/"
 }
 
 # The modules that the guest loads, in load order (see guest/init).
@@ -47,6 +103,7 @@ stage_initramfs() {
     mkdir -p "$staging"/{bin,dev,etc,proc,sys,tmp,lib/modules}
     cp /bin/busybox "$staging/bin/busybox"
     cp "$build_dir/rxb540" "$build_dir/tools/board-emulator/rxb540-board-emulator" "$staging/bin/"
+    [ "$platform" = native ] || stage_shared_libraries "$staging" "$staging"/bin/rxb540*
     for module in $MODULES; do
         path=$(grep -E "(^|/)$module\.ko(\.[a-z]+)?:" "$kernel/modules/modules.dep" | cut -d: -f1)
         [ -n "$path" ] || fail_run "module $module missing from the kernel in $kernel"
@@ -59,6 +116,7 @@ stage_initramfs() {
     manufacturer=$(sed -n 's/^RXB540_MANUFACTURER:[A-Z]*=//p' "$build_dir/CMakeCache.txt")
     [[ $manufacturer =~ ^[A-Za-z0-9.-]+$ ]] || fail_run "unexpected RXB540_MANUFACTURER '$manufacturer'"
     printf "MANUFACTURER='%s'\n" "$manufacturer" >"$staging/etc/e2e.conf"
+    platform_facts >>"$staging/etc/e2e.conf"
     printf 'root:x:0:0:root:/:/bin/sh\ntester:x:1000:1000:tester:/tmp:/bin/sh\n' >"$staging/etc/passwd"
     printf 'root:x:0:\ntester:x:1000:\n' >"$staging/etc/group"
     (cd "$staging" && find . | cpio -o -H newc --quiet | gzip -1) >"$vm_dir/initramfs.cpio.gz"
@@ -66,7 +124,7 @@ stage_initramfs() {
 
 boot_guest() {
     local kernel=$1
-    echo "e2e: booting $(cat "$kernel/release") under QEMU (TCG)" >&2
+    echo "e2e: booting $(cat "$kernel/release") under QEMU (TCG), rxb540 on $platform" >&2
     # QEMU exits 0 whatever the guest found; the verdict comes from the lines
     # that the guest prints.
     timeout "$time_limit" qemu-system-x86_64 -accel tcg -m 512 -smp 1 -nodefaults -display none \
@@ -80,6 +138,7 @@ report_results() {
     awk '
         /^E2E-DETAIL / { detail[$2] = detail[$2] "    " substr($0, length($1) + length($2) + 3) "\n"; next }
         /^E2E-ERROR / { print "FAIL " substr($0, 11); failed++; next }
+        /^E2E-NOTE / { print "NOTE " substr($0, 10); next }
         /^E2E-RESULT pass / { print "PASS " $3; passed++; next }
         /^E2E-RESULT fail / {
             print "FAIL " $3

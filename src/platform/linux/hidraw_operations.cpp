@@ -23,6 +23,7 @@
 #include "platform/linux/open_nodes.h"
 #include "platform/linux/sysfs_files.h"
 #include "platform/linux/usb_parent.h"
+#include "platform/shared/device_interface.h"
 
 #include <fcntl.h>
 #include <linux/hidraw.h>
@@ -30,30 +31,17 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstddef>
-#include <cstring>
 
 namespace {
 
 using namespace hidraw;
 
-// The interface class of HID devices, {4D1E55B2-F16F-11CF-88CB-001111000030}.
-const GUID HID_INTERFACE_CLASS = {
-    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-
-bool IsHidInterfaceClass(const GUID *guid) {
-    return guid != nullptr && std::memcmp(guid, &HID_INTERFACE_CLASS, sizeof(GUID)) == 0;
-}
-
 // The interface that an enumeration of this list described, or null.
 const HidrawNode *NodeOfInterface(HDEVINFO set, const SP_DEVICE_INTERFACE_DATA *data) {
     const DeviceList *list = FindLiveList(set);
-    if (list == nullptr || data == nullptr || data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) ||
-        data->Reserved >= list->count) {
-        return nullptr;
-    }
-    return &list->nodes[data->Reserved];
+    std::size_t index = 0;
+    return list != nullptr && DescribedIndex(data, list->count, &index) ? &list->nodes[index] : nullptr;
 }
 
 int OpenFlagsForAccess(DWORD access) {
@@ -102,19 +90,12 @@ HDEVINFO SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR, HWND, DWORD Flags) {
     return list != nullptr ? list : INVALID_HANDLE_VALUE;
 }
 
-// Reserved carries the interface's index in the list, for the detail call.
 BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA, const GUID *InterfaceClassGuid,
                                  DWORD MemberIndex, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData) {
     const DeviceList *list = FindLiveList(DeviceInfoSet);
-    if (list == nullptr || DeviceInterfaceData == nullptr ||
-        DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) ||
-        !IsHidInterfaceClass(InterfaceClassGuid) || MemberIndex >= list->count) {
-        return FALSE;
-    }
-    DeviceInterfaceData->InterfaceClassGuid = HID_INTERFACE_CLASS;
-    DeviceInterfaceData->Flags = SPINT_ACTIVE;
-    DeviceInterfaceData->Reserved = MemberIndex;
-    return TRUE;
+    return list != nullptr
+               ? DescribeInterface(list->count, InterfaceClassGuid, MemberIndex, DeviceInterfaceData)
+               : FALSE;
 }
 
 BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData,
@@ -126,21 +107,7 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFA
     if (node == nullptr || !NodeDevPath(path, node->name)) {
         return FALSE;
     }
-    const std::size_t pathLength = std::strlen(path);
-    const std::size_t pathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-    const DWORD needed =
-        static_cast<DWORD>(std::max(pathOffset + pathLength + 1, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)));
-    if (RequiredSize != nullptr) {
-        *RequiredSize = needed;
-    }
-    if (DeviceInterfaceDetailData == nullptr ||
-        DeviceInterfaceDetailData->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) ||
-        DeviceInterfaceDetailDataSize < needed) {
-        return FALSE;
-    }
-    char *pathOut = reinterpret_cast<char *>(DeviceInterfaceDetailData) + pathOffset;
-    std::memcpy(pathOut, path, pathLength + 1);
-    return TRUE;
+    return WriteInterfaceDetail(path, DeviceInterfaceDetailData, DeviceInterfaceDetailDataSize, RequiredSize);
 }
 
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {

@@ -4,7 +4,8 @@
 # emulator reports what each gadget received.
 #
 # Output for the runner: "E2E-RESULT pass|fail CASE", "E2E-DETAIL CASE text"
-# for every difference, "E2E-ERROR text" when the machine cannot be set up.
+# for every difference, "E2E-ERROR text" when the machine cannot be set up,
+# "E2E-NOTE CASE text" where the platform makes a case check something else.
 
 . /etc/e2e.conf
 
@@ -15,6 +16,16 @@ SERIAL_2=1717200000
 ABSENT_SERIAL=1234567890
 NOT_FOUND="The specified device was not found"
 COMM_ERROR="Communication error with device"
+# The boards in the platform's enumeration order (BOARD_ORDER, from the
+# runner): gadget 1 carries SERIAL_1, gadget 3 SERIAL_2.
+set -- $BOARD_ORDER
+FIRST_GADGET=$1
+SECOND_GADGET=$2
+if [ "$FIRST_GADGET" = 1 ]; then
+    FIRST_SERIAL=$SERIAL_1 SECOND_SERIAL=$SERIAL_2
+else
+    FIRST_SERIAL=$SERIAL_2 SECOND_SERIAL=$SERIAL_1
+fi
 
 # --- helpers ---------------------------------------------------------------
 
@@ -44,6 +55,21 @@ gadget_node() {
         fi
     done
     return 1
+}
+
+# The usbfs node of the USB device behind gadget $1, on dummy_hcd.$1's port.
+usb_node() {
+    for dir in /sys/devices/platform/dummy_hcd.$1/usb*/*-1; do
+        [ -f "$dir/devnum" ] || continue
+        printf '/dev/bus/usb/%03d/%03d\n' "$(cat "$dir/busnum")" "$(cat "$dir/devnum")"
+        return 0
+    done
+    return 1
+}
+
+# The node whose permissions decide whether a user can open gadget $1.
+access_node() {
+    if [ "$ACCESS_NODE" = usbfs ]; then usb_node "$1"; else gadget_node "$1"; fi
 }
 
 # The serial number that the host read from gadget $1.
@@ -83,6 +109,11 @@ case_end() {
 detail() {
     CASE_OK=0
     echo "E2E-DETAIL $CASE $*"
+}
+
+# note TEXT: says how the platform changes the current case; no-op when empty.
+note() {
+    [ -z "$1" ] || echo "E2E-NOTE $CASE: $1"
 }
 
 # Shows a file line by line, each line closed by "$" and tabs and carriage
@@ -171,9 +202,10 @@ start_emulator() {
 
 case_list_shows_boards_in_order() {
     case_begin list-shows-both-boards-only
+    note "$ORDER_NOTE"
     run_rxb540 list
-    expect_run "$SERIAL_1
-$SERIAL_2
+    expect_run "$FIRST_SERIAL
+$SECOND_SERIAL
 " "" 0
     expect_received ""
     case_end
@@ -190,10 +222,11 @@ state gadget=3 serial=$SERIAL_2 state=5"
 
 case_set_state_any() {
     case_begin set-any-reaches-the-first-board
+    note "$ORDER_NOTE"
     run_rxb540 set ANY 3
     expect_run "" "" 0
-    expect_received "received gadget=1 serial=$SERIAL_1 report=$(state_report_hex 3)
-state gadget=1 serial=$SERIAL_1 state=3"
+    expect_received "received gadget=$FIRST_GADGET serial=$FIRST_SERIAL report=$(state_report_hex 3)
+state gadget=$FIRST_GADGET serial=$FIRST_SERIAL state=3"
     case_end
 }
 
@@ -208,6 +241,7 @@ case_set_absent_serial() {
 
 case_unreadable_boards() {
     case_begin unreadable-boards-are-not-found
+    note "$ACCESS_NOTE"
     run_rxb540 --tester list
     expect_run "" "" 0
     expect_received ""
@@ -222,16 +256,17 @@ case_unreadable_boards() {
 # passed over, so ANY selects the second.
 case_access_granted() {
     case_begin access-granted-to-one-board
-    node=$(gadget_node 3) || detail "gadget 3 has no hidraw node"
+    note "$ACCESS_NOTE"
+    node=$(access_node $SECOND_GADGET) || detail "gadget $SECOND_GADGET has no $ACCESS_NODE node"
     chown tester "$node"
     run_rxb540 --tester list
-    expect_run "$SERIAL_2
+    expect_run "$SECOND_SERIAL
 " "" 0
     expect_received ""
     run_rxb540 --tester set ANY 4
     expect_run "" "" 0
-    expect_received "received gadget=3 serial=$SERIAL_2 report=$(state_report_hex 4)
-state gadget=3 serial=$SERIAL_2 state=4"
+    expect_received "received gadget=$SECOND_GADGET serial=$SECOND_SERIAL report=$(state_report_hex 4)
+state gadget=$SECOND_GADGET serial=$SECOND_SERIAL state=4"
     chown root "$node"
     case_end
 }
@@ -240,6 +275,8 @@ state gadget=3 serial=$SERIAL_2 state=4"
 # then enumerates anew and the host sees the new serial.
 case_init_sets_serial() {
     case_begin init-sets-first-board-serial
+    note "$ORDER_NOTE"
+    g=$FIRST_GADGET
     before=$(date +%s)
     run_rxb540 init
     after=$(date +%s)
@@ -250,24 +287,25 @@ case_init_sets_serial() {
     fi
     expect_run "Set serial number to $NEW_SERIAL
 " "" 0
-    expect_received "received gadget=1 serial=$SERIAL_1 report=$(serial_report_hex "$NEW_SERIAL")
-serial gadget=1 old=$SERIAL_1 new=$NEW_SERIAL
-bound gadget=1 serial=$NEW_SERIAL udc=dummy_udc.1 vid=16c0 pid=05df hidg=/dev/hidg1 host=configured"
-    wait_for 100 '[ "$(host_serial_of 1)" = "$NEW_SERIAL" ]' ||
+    expect_received "received gadget=$g serial=$FIRST_SERIAL report=$(serial_report_hex "$NEW_SERIAL")
+serial gadget=$g old=$FIRST_SERIAL new=$NEW_SERIAL
+bound gadget=$g serial=$NEW_SERIAL udc=dummy_udc.$g vid=16c0 pid=05df hidg=/dev/hidg$g host=configured"
+    wait_for 100 '[ "$(host_serial_of $g)" = "$NEW_SERIAL" ]' ||
         detail "the host did not see serial $NEW_SERIAL"
     run_rxb540 list
     expect_run "$NEW_SERIAL
-$SERIAL_2
+$SECOND_SERIAL
 " "" 0
     case_end
 }
 
 case_set_state_by_new_serial() {
     case_begin set-by-new-serial-after-init
+    note "$ORDER_NOTE"
     run_rxb540 set "$NEW_SERIAL" 6
     expect_run "" "" 0
-    expect_received "received gadget=1 serial=$NEW_SERIAL report=$(state_report_hex 6)
-state gadget=1 serial=$NEW_SERIAL state=6"
+    expect_received "received gadget=$FIRST_GADGET serial=$NEW_SERIAL report=$(state_report_hex 6)
+state gadget=$FIRST_GADGET serial=$NEW_SERIAL state=6"
     case_end
 }
 
