@@ -93,7 +93,7 @@ long InterfaceIndexOfPath(const char *path) {
 }
 
 // The character at units[*pos]: a surrogate pair as one code point, a lone
-// surrogate as itself (which the output writes as U+FFFD).
+// surrogate as itself.
 char32_t NextCharacter(const std::u16string &units, std::size_t *pos) {
     const char32_t unit = units[(*pos)++];
     if (unit >= 0xD800 && unit <= 0xDBFF && *pos < units.size() && units[*pos] >= 0xDC00 &&
@@ -103,8 +103,23 @@ char32_t NextCharacter(const std::u16string &units, std::size_t *pos) {
     return unit;
 }
 
-// Writes the string as every backend does: cut after the last whole
-// character that fits, then a zero unit. The one exception is the
+// Appends one character. A lone surrogate goes out as the unit it is: a
+// device's string descriptor can carry one, and discovery must cope with it.
+bool AppendCharacter(Utf16Output *out, char32_t character) {
+    if (character < 0xD800 || character > 0xDFFF) {
+        return AppendUtf16(out, character);
+    }
+    if (out->usedUnits >= out->capacityUnits) {
+        return false;
+    }
+    const char16_t unit = static_cast<char16_t>(character);
+    std::memcpy(out->bytes + out->usedUnits * sizeof(char16_t), &unit, sizeof(unit));
+    ++out->usedUnits;
+    return true;
+}
+
+// Writes the string as the other backends do: cut after the last whole
+// character that fits, then a zero unit, but with lone surrogates kept. The one exception is the
 // misbehaviour that the host file asks for: a string of 256 units in a buffer
 // of exactly that size fills it with no zero unit.
 BOOLEAN CopyDeviceString(HANDLE handle, ValueSpan HostInterface::*which, PVOID buffer, ULONG length) {
@@ -121,7 +136,7 @@ BOOLEAN CopyDeviceString(HANDLE handle, ValueSpan HostInterface::*which, PVOID b
         out.capacityUnits = units.size();
     }
     std::size_t pos = 0;
-    while (pos < units.size() && AppendUtf16(&out, NextCharacter(units, &pos))) {
+    while (pos < units.size() && AppendCharacter(&out, NextCharacter(units, &pos))) {
     }
     if (!unterminated) {
         EndUtf16(&out);
