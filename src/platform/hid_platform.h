@@ -113,8 +113,12 @@ constexpr DWORD OPEN_EXISTING = 3;
 // - A buffer is never written past the length the caller gives. A call that
 //   fails writes nothing to the caller's records and buffers, except where a
 //   comment says otherwise (the detail call's required size).
-// - Text from a device is untrusted: it arrives bounded, terminated and with
-//   ill-formed sequences replaced by U+FFFD.
+// - Text from a device is untrusted. The backends here hand it over bounded,
+//   terminated and, where they decode it, with ill-formed sequences replaced
+//   by U+FFFD; discovery still relies on none of that, since Windows passes a
+//   device's units through as they are. The simulated host (tools/sim-host)
+//   serves such misbehaviour on purpose: lone surrogates, and a string of
+//   256 units that fills a 512-byte buffer with no zero unit.
 
 #ifndef _WIN32
 extern "C" {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "board/device_identity.h"
-#include "platform/sim_host.h"
+#include "sim_host.h"
 #include "support/sim_host_text.h"
 #include "support/temp_dir.h"
 

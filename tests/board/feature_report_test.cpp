@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/sim_host.h"
+#include "sim_host.h"
 #include "support/sim_host_text.h"
 
 namespace {

@@ -21,7 +21,7 @@
 
 #include "board/device_identity.h"
 #include "app/commands.h"
-#include "platform/sim_host.h"
+#include "sim_host.h"
 #include "require.h"
 
 namespace {

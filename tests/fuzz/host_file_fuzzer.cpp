@@ -13,7 +13,7 @@
 
 #include "board/discovery.h"
 #include "platform/hid_platform.h"
-#include "platform/sim_host.h"
+#include "sim_host.h"
 #include "require.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/sim_host.h"
+#include "sim_host.h"
 
 #include <gtest/gtest.h>
 
@@ -44,7 +44,7 @@ TEST(SimHostFile, SyntaxErrorsNameTheLineAndTheField) {
         << error;
 }
 
-TEST(SimHostFile, StringsBecomeUtf16AndAFullBufferIsNotTerminated) {
+TEST(SimHostFile, StringsBecomeUtf16CutAtWholeCharactersAndTerminatedSaveAFullBuffer) {
     std::string error;
     const std::string full(256, 'z');
     ASSERT_TRUE(
@@ -54,13 +54,30 @@ TEST(SimHostFile, StringsBecomeUtf16AndAFullBufferIsNotTerminated) {
     unsigned char buffer[512];
     std::memset(buffer, 0xEE, sizeof buffer);
     ASSERT_TRUE(HidD_GetProductString(handle, buffer, sizeof buffer));
+    // A lone surrogate is served as the unit it is, as a device could send it.
     const char16_t expected[] = {u' ', 0x00E9, 0xD83D, 0xDE00, 0xD800, u'\\', 0};
     EXPECT_EQ(std::memcmp(buffer, expected, sizeof expected), 0);
+    // Too short a buffer: cut before the pair, never in it, and the odd last
+    // byte left alone; no room even for the zero unit: refused, untouched.
+    std::memset(buffer, 0xEE, sizeof buffer);
+    ASSERT_TRUE(HidD_GetProductString(handle, buffer, 9));
+    EXPECT_EQ(std::memcmp(buffer, expected, 4), 0);
+    EXPECT_EQ(buffer[4] | buffer[5], 0);
+    EXPECT_EQ(buffer[8], 0xEE);
+    std::memset(buffer, 0xEE, sizeof buffer);
+    EXPECT_FALSE(HidD_GetProductString(handle, buffer, 1));
+    EXPECT_EQ(buffer[0], 0xEE);
 
+    // 256 units fill a 512-byte buffer with no zero unit, as a misbehaving
+    // device could; in a larger buffer the zero unit follows.
     std::memset(buffer, 0xEE, sizeof buffer);
     ASSERT_TRUE(HidD_GetSerialNumberString(handle, buffer, sizeof buffer));
     EXPECT_EQ(buffer[510], 'z');
     EXPECT_EQ(buffer[511], 0);
+    unsigned char larger[514];
+    ASSERT_TRUE(HidD_GetSerialNumberString(handle, larger, sizeof larger));
+    EXPECT_EQ(larger[510], 'z');
+    EXPECT_EQ(larger[512] | larger[513], 0);
     EXPECT_FALSE(HidD_GetManufacturerString(handle, buffer, sizeof buffer));
     CloseHandle(handle);
 
@@ -72,6 +89,8 @@ TEST(SimHostHandles, UnknownAndClosedHandlesAreRefused) {
     ASSERT_TRUE(SimHostLoadText("vid=1\nvid=2 open=fail\n", &error));
     EXPECT_EQ(OpenInterface(1), INVALID_HANDLE_VALUE);
     EXPECT_EQ(OpenInterface(2), INVALID_HANDLE_VALUE);
+    const DWORD createAlways = 2;  // nothing is ever created
+    EXPECT_EQ(CreateFileA("sim:0", GENERIC_READ, 0, nullptr, createAlways, 0, nullptr), INVALID_HANDLE_VALUE);
     HANDLE handle = OpenInterface(0);
     ASSERT_NE(handle, INVALID_HANDLE_VALUE);
     EXPECT_EQ(SimHostOpenHandleCount(), 1);
@@ -81,15 +100,30 @@ TEST(SimHostHandles, UnknownAndClosedHandlesAreRefused) {
     EXPECT_EQ(SimHostOpenHandleCount(), 0);
 }
 
-TEST(SimHostDetail, SizeQueryThenPathWithTheHeaderSize) {
+TEST(SimHostList, OnlyTheHidClassIsListedThenSizeQueryThenPathWithTheHeaderSize) {
     std::string error;
     ASSERT_TRUE(SimHostLoadText("vid=1\nvid=2 detail=fail\n", &error));
+    HidD_GetHidGuid(nullptr);
     GUID guid;
     HidD_GetHidGuid(&guid);
-    HDEVINFO list = SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    GUID other = guid;
+    other.Data1 ^= 1;
     SP_DEVICE_INTERFACE_DATA iface = {};
     iface.cbSize = sizeof iface;
+    // Another class, no class or no interfaces asked for: an empty list.
+    for (HDEVINFO empty : {SetupDiGetClassDevsA(&other, nullptr, nullptr, DIGCF_DEVICEINTERFACE),
+                           SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_DEVICEINTERFACE),
+                           SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT)}) {
+        EXPECT_FALSE(SetupDiEnumDeviceInterfaces(empty, nullptr, &guid, 0, &iface));
+        EXPECT_TRUE(SetupDiDestroyDeviceInfoList(empty));
+    }
+    HDEVINFO list = SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(list, nullptr, nullptr, 0, &iface));
+    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(list, nullptr, &other, 0, &iface));
+    EXPECT_EQ(iface.Flags, 0u);
     ASSERT_TRUE(SetupDiEnumDeviceInterfaces(list, nullptr, &guid, 0, &iface));
+    EXPECT_EQ(iface.Flags, SPINT_ACTIVE);
+    EXPECT_EQ(std::memcmp(&iface.InterfaceClassGuid, &guid, sizeof guid), 0);
     DWORD size = 0;
     EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(list, &iface, nullptr, 0, &size, nullptr));
     ASSERT_EQ(size, offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + 6);
@@ -105,8 +139,13 @@ TEST(SimHostDetail, SizeQueryThenPathWithTheHeaderSize) {
     ASSERT_TRUE(SetupDiGetDeviceInterfaceDetailA(list, &iface, &buffer.detail, size, nullptr, nullptr));
     EXPECT_STREQ(buffer.detail.DevicePath, "sim:0");
 
+    // detail=fail: the size query answers, fetching the path fails.
     ASSERT_TRUE(SetupDiEnumDeviceInterfaces(list, nullptr, &guid, 1, &iface));
-    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(list, &iface, &buffer.detail, size, nullptr, nullptr));
+    ASSERT_FALSE(SetupDiGetDeviceInterfaceDetailA(list, &iface, nullptr, 0, &size, nullptr));
+    size = 0;
+    EXPECT_FALSE(
+        SetupDiGetDeviceInterfaceDetailA(list, &iface, &buffer.detail, sizeof buffer, &size, nullptr));
+    EXPECT_EQ(size, 0u);
     EXPECT_FALSE(SetupDiEnumDeviceInterfaces(list, nullptr, &guid, 2, &iface));
     EXPECT_TRUE(SetupDiDestroyDeviceInfoList(list));
     EXPECT_FALSE(SetupDiDestroyDeviceInfoList(list));
@@ -116,11 +155,14 @@ TEST(SimHostDetail, SizeQueryThenPathWithTheHeaderSize) {
 TEST(SimHostMemory, ReportsRewriteOnlyTheirFieldAndKeepTheRest) {
     const std::string dir = MakeTempDir();
     const std::string path = dir + "/host";
-    WriteTextFile(path,
-                  "# boards\n"
-                  "vid=1 serial=old\tstate=7 manufacturer=a#b\n"
-                  "\n"
-                  "vid=2\r\n");
+    // Every other byte survives a rewrite: a zero byte in a comment, CR LF,
+    // and a last line that ends in a lone CR.
+    const std::string comment = std::string("# bo\0ards\n", 10);
+    WriteTextFile(path, comment +
+                            "vid=1 serial=old\tstate=7 manufacturer=a#b\n"
+                            "\n"
+                            "vid=2\r\n"
+                            "vid=3 state=1\r");
     std::string error;
     ASSERT_TRUE(SimHostLoadFile(path.c_str(), &error)) << error;
     HANDLE first = OpenInterface(0);
@@ -131,64 +173,22 @@ TEST(SimHostMemory, ReportsRewriteOnlyTheirFieldAndKeepTheRest) {
     ASSERT_TRUE(HidD_SetFeature(first, state, sizeof state));
     ASSERT_TRUE(HidD_SetFeature(second, state, sizeof state));
     ASSERT_TRUE(HidD_SetFeature(second, serial, sizeof serial));
-    EXPECT_EQ(ReadTextFile(path),
-              "# boards\n"
-              "vid=1 serial=a\\sb\\\\\\u0001\\u00c9\tstate=200 manufacturer=a#b\n"
-              "\n"
-              "vid=2 state=200 serial=a\\sb\\\\\\u0001\\u00c9\r\n");
-    // A shorter line in front moves the line after it; that one still reads
-    // and rewrites in place.
-    unsigned char emptySerial[17] = {0, 0x82, 0};
-    ASSERT_TRUE(HidD_SetFeature(first, emptySerial, sizeof emptySerial));
-    EXPECT_EQ(SimHostBoardState(1), 200);
-    unsigned char low[17] = {0, 0x31, 5};
-    ASSERT_TRUE(HidD_SetFeature(second, low, sizeof low));
+    const std::string expected = comment +
+                                 "vid=1 serial=a\\sb\\\\\\u0001\\u00c9\tstate=200 manufacturer=a#b\n"
+                                 "\n"
+                                 "vid=2 state=200 serial=a\\sb\\\\\\u0001\\u00c9\r\n"
+                                 "vid=3 state=1\r";
+    EXPECT_EQ(ReadTextFile(path), expected);
+    EXPECT_EQ(SimHostText(), expected);
     unsigned char buffer[512];
     ASSERT_TRUE(HidD_GetSerialNumberString(second, buffer, sizeof buffer));
     EXPECT_EQ(buffer[0], 'a');
-    EXPECT_EQ(ReadTextFile(path),
-              "# boards\n"
-              "vid=1 serial=\tstate=200 manufacturer=a#b\n"
-              "\n"
-              "vid=2 state=5 serial=a\\sb\\\\\\u0001\\u00c9\r\n");
     CloseHandle(first);
     CloseHandle(second);
 
     // What was written reads back as the same board.
     ASSERT_TRUE(SimHostLoadFile(path.c_str(), &error)) << error;
-    EXPECT_EQ(SimHostBoardState(1), 5);
-    RemoveTree(dir);
-}
-
-TEST(SimHostMemory, LongLinesAndOddBytesSurviveARewrite) {
-    const std::string dir = MakeTempDir();
-    const std::string path = dir + "/host";
-    // Lines longer than any read of the file at once, a zero byte in a
-    // comment, and a last line without a line end.
-    const std::string comment = "# " + std::string(70000, 'c') + std::string(1, '\0') + "c\n";
-    const std::string wide =
-        "vid=1" + std::string(40000, ' ') + "serial=s" + std::string(40000, '\t') + "pid=2\n";
-    WriteTextFile(path, comment + wide + comment + "vid=3 state=1\r");
-    std::string error;
-    ASSERT_TRUE(SimHostLoadFile(path.c_str(), &error)) << error;
-    HANDLE first = OpenInterface(0);
-    HANDLE second = OpenInterface(1);
-    HIDD_ATTRIBUTES attributes = {};
-    attributes.Size = sizeof attributes;
-    ASSERT_TRUE(HidD_GetAttributes(first, &attributes));
-    EXPECT_EQ(attributes.ProductID, 2);
-    unsigned char serial[17] = {0, 0x82, 'l', 'o', 'n', 'g', 'e', 'r', 0};
-    unsigned char state[17] = {0, 0x31, 42};
-    ASSERT_TRUE(HidD_SetFeature(first, serial, sizeof serial));
-    ASSERT_TRUE(HidD_SetFeature(second, state, sizeof state));
-    ASSERT_TRUE(HidD_GetAttributes(second, &attributes));
-    EXPECT_EQ(attributes.VendorID, 3);
-    const std::string rewritten =
-        "vid=1" + std::string(40000, ' ') + "serial=longer" + std::string(40000, '\t') + "pid=2\n";
-    EXPECT_EQ(ReadTextFile(path), comment + rewritten + comment + "vid=3 state=42\r");
-    EXPECT_EQ(SimHostText(), comment + rewritten + comment + "vid=3 state=42\r");
-    CloseHandle(first);
-    CloseHandle(second);
+    EXPECT_EQ(SimHostBoardState(1), 200);
     RemoveTree(dir);
 }
 
@@ -208,12 +208,15 @@ TEST(SimHostMemory, AFailedRewriteChangesNothingAndTheHostStaysUsable) {
     const std::string message = testing::internal::GetCapturedStderr();
     EXPECT_EQ(message.rfind("rxb540-sim: cannot update host file " + path + ": ", 0), 0u) << message;
     EXPECT_EQ(ReadTextFile(path), "vid=1 state=3 serial=abc\nvid=2 state=4\n");
+    EXPECT_EQ(SimHostText(), "vid=1 state=3 serial=abc\nvid=2 state=4\n");
     EXPECT_EQ(SimHostBoardState(1), 4);
     ASSERT_EQ(rmdir(temporary.c_str()), 0);
     CloseHandle(first);
 
     EXPECT_FALSE(SimHostLoadFile("", &error));
     EXPECT_EQ(error, "cannot read host file : No such file or directory");
+    EXPECT_FALSE(SimHostLoadFile(dir.c_str(), &error));
+    EXPECT_EQ(error, "cannot read host file " + dir + ": Is a directory");
     RemoveTree(dir);
 }
 
@@ -228,6 +231,7 @@ TEST(SimHostMemory, FeatureCallsAndTextAreObservableWithoutAFile) {
     CloseHandle(first);
     EXPECT_FALSE(HidD_SetFeature(second, const_cast<unsigned char *>(serial), sizeof serial));
     EXPECT_FALSE(HidD_SetFeature(first, const_cast<unsigned char *>(state), sizeof state));
+    EXPECT_FALSE(HidD_SetFeature(second, const_cast<unsigned char *>(state), 0));
     CloseHandle(second);
 
     const std::vector<SimFeatureCall> &calls = SimHostFeatureCalls();

@@ -1,8 +1,9 @@
 // The simulated host: a backend of the platform line whose HID interfaces
-// come from a host file instead of hardware. rxb540-sim loads it from the
-// environment before main; tests and demos load and inspect it directly.
-#ifndef RXB540_PLATFORM_SIM_HOST_H
-#define RXB540_PLATFORM_SIM_HOST_H
+// come from a host file instead of hardware (docs/simulated-host.md).
+// rxb540-sim loads it from the environment before main; tests and demos load
+// and inspect it directly.
+#ifndef RXB540_SIM_HOST_SIM_HOST_H
+#define RXB540_SIM_HOST_SIM_HOST_H
 
 #include <string>
 #include <vector>
@@ -48,10 +49,4 @@ void SimHostFailNextDeviceList();
 // Appends "end open=K" to the log.
 void SimHostLogProcessEnd();
 
-// What rxb540-sim does before main: loads RXB540_SIM_HOST, opens the log
-// named by RXB540_SIM_LOG, and arranges for "end open=K" at process end. On
-// any failure writes one line to standard error and ends the process with
-// status 2.
-bool SimHostStartFromEnvironment();
-
-#endif  // RXB540_PLATFORM_SIM_HOST_H
+#endif  // RXB540_SIM_HOST_SIM_HOST_H
