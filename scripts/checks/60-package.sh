@@ -47,6 +47,12 @@ deb=$(ls "$PWD"/build/package/rxb540_*.deb)
 lintian --fail-on error,warning --suppress-tags-from-file packaging/debian/lintian-accepted "$deb"
 echo "lintian: no errors or unaccepted warnings in $deb"
 
+# The default build needs the C library alone (no libstdc++, no hidapi):
+# the dependencies that dpkg-shlibdeps found say so.
+depends=$(dpkg-deb -f "$deb" Depends)
+[[ $depends =~ ^libc6(\ \([^\)]*\))?$ ]] || { echo "the package depends on more than the C library: $depends"; exit 1; }
+echo "dependencies: $depends"
+
 # What of the package is on this machine already: a package of that name in
 # any state, or any of its files.
 already_here() {
