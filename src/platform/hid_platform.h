@@ -109,7 +109,9 @@ constexpr DWORD OPEN_EXISTING = 3;
 //   refuses (fails, writes nothing, releases nothing) a token that the backend
 //   did not hand out or has already released: such a value is never closed,
 //   read or written through.
-// - Each token is released exactly once, by its own release call.
+// - Each token is released exactly once, by its own release call. A later
+//   call may hand out the same value again (a descriptor number or an
+//   address is reused); until then the released value is refused.
 // - A buffer is never written past the length the caller gives. A call that
 //   fails writes nothing to the caller's records and buffers, except where a
 //   comment says otherwise (the detail call's required size).

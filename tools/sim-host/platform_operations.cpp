@@ -194,6 +194,7 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFA
                                       PSP_DEVINFO_DATA) {
     const long listSize = ListSize(DeviceInfoSet);
     if (listSize < 0 || DeviceInterfaceData == nullptr ||
+        DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) ||
         DeviceInterfaceData->Reserved >= static_cast<std::size_t>(listSize)) {
         return FALSE;
     }

@@ -136,6 +136,9 @@ TEST(SimHostList, OnlyTheHidClassIsListedThenSizeQueryThenPathWithTheHeaderSize)
     buffer.detail.cbSize = size;  // the buffer's size is not the header's size
     EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(list, &iface, &buffer.detail, size, nullptr, nullptr));
     buffer.detail.cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    iface.cbSize = 0;  // an interface record of another size is refused too
+    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(list, &iface, &buffer.detail, size, nullptr, nullptr));
+    iface.cbSize = sizeof iface;
     ASSERT_TRUE(SetupDiGetDeviceInterfaceDetailA(list, &iface, &buffer.detail, size, nullptr, nullptr));
     EXPECT_STREQ(buffer.detail.DevicePath, "sim:0");
 
