@@ -77,8 +77,12 @@ platform_facts() {
 }
 
 # A dynamically linked program needs its shared libraries and the dynamic
-# loader at the paths it was linked against; hidapi's libusb variant also
-# reads strings through iconv, which loads the C library's UTF-16 converter.
+# loader at the paths it was linked against; hidapi's hidraw variant also
+# converts strings in the C.UTF-8 character type, which the C library loads
+# from the locale files that every Debian host has (package libc-bin), and
+# its libusb variant reads strings through iconv, which loads the C library's
+# UTF-16 converter.
+C_UTF8_CTYPE=/usr/lib/locale/C.utf8/LC_CTYPE
 stage_shared_libraries() {
     local staging=$1 lib libc='' gconv
     shift
@@ -87,6 +91,11 @@ stage_shared_libraries() {
         cp -L "$lib" "$staging$lib"
         [[ $lib == */libc.so.* ]] && libc=$lib
     done
+    if [ "$platform" = hidapi-hidraw ]; then
+        [ -f "$C_UTF8_CTYPE" ] || fail_run "no $C_UTF8_CTYPE (package libc-bin)"
+        mkdir -p "$staging$(dirname "$C_UTF8_CTYPE")"
+        cp "$C_UTF8_CTYPE" "$staging$C_UTF8_CTYPE"
+    fi
     [ "$platform" = hidapi-libusb ] || return 0
     [ -n "$libc" ] || fail_run "rxb540 does not link the C library dynamically"
     gconv=/usr/lib/$(basename "$(dirname "$libc")")/gconv

@@ -25,11 +25,12 @@ BoardCommand DecodeBoardReport(const unsigned char *data, std::size_t length);
 // Lower-case hex digits of the bytes, two per byte, no separators.
 std::string HexBytes(const unsigned char *data, std::size_t length);
 
-// Text a USB string descriptor can carry here: 1 to 126 printable ASCII
-// characters (126 is the longest USB string descriptor), with or without blanks.
-bool IsPrintableAsciiText(const std::string &text, bool blanksAllowed);
+// Text a USB string descriptor can carry here: 1 to 126 bytes (the longest
+// string that the kernel's gadget configuration takes) of well-formed UTF-8
+// without control characters, with or without blanks.
+bool IsDescriptorText(const std::string &text, bool blanksAllowed);
 
-// A serial number that the emulator accepts: printable ASCII without blanks
+// A serial number that the emulator accepts: descriptor text without blanks
 // (blanks would break the key=value lines that the emulator prints).
 bool IsValidSerialText(const std::string &serial);
 

@@ -38,9 +38,9 @@ bool ParseHexId(const std::string &text, std::uint16_t *id) {
     return true;
 }
 
-// Manufacturer and product strings: printable ASCII, blanks allowed.
+// Manufacturer and product strings: blanks allowed.
 bool IsValidDescriptorText(const std::string &text) {
-    return IsPrintableAsciiText(text, true);
+    return IsDescriptorText(text, true);
 }
 
 bool Fail(std::string *error, const std::string &text, const char *why) {
@@ -63,14 +63,17 @@ bool ParseGadgetDescription(const std::string &text, GadgetDescription *descript
             return Fail(error, text, "vendor and product IDs are hex numbers up to ffff");
         }
         if (!IsValidDescriptorText(parsed.manufacturer) || !IsValidDescriptorText(parsed.product)) {
-            return Fail(error, text, "manufacturer and product are 1 to 126 printable ASCII characters");
+            return Fail(
+                error, text,
+                "manufacturer and product are 1 to 126 bytes of UTF-8 text without control characters");
         }
     } else {
         return Fail(error, text,
                     "expected board:SERIAL, refusing:SERIAL or hid:VID:PID:MANUFACTURER:PRODUCT:SERIAL");
     }
     if (!IsValidSerialText(parsed.serial)) {
-        return Fail(error, text, "a serial number is 1 to 126 printable ASCII characters without blanks");
+        return Fail(error, text,
+                    "a serial number is 1 to 126 bytes of UTF-8 text without blanks or control characters");
     }
     *description = parsed;
     return true;

@@ -15,9 +15,20 @@
 // The library is set up with hid_init on first use and shut down with
 // hid_exit when the process ends, after any device still open is closed (the
 // libusb variant gives a device back to the kernel's driver on close only).
+//
+// On Linux, hidapi's hidraw variant converts the UTF-8 strings that it reads
+// from sysfs with mbstowcs, which follows LC_CTYPE: in the "C" locale that
+// this program runs in, every string with a non-ASCII character would come
+// back empty. The calls that make strings therefore run with the thread's
+// LC_CTYPE switched to C.UTF-8, and the previous locale is restored right
+// after, so that nothing else in the program sees another locale.
 #include <hidapi.h>
 #ifdef __APPLE__
 #include <hidapi_darwin.h>
+#endif
+
+#ifdef __linux__
+#include <locale.h>
 #endif
 
 #include <climits>
@@ -54,6 +65,51 @@ DeviceList *g_liveLists = nullptr;
 OpenDevice *g_openDevices = nullptr;
 
 bool g_libraryReady = false;
+
+#ifdef __linux__
+typedef locale_t TextLocale;
+const TextLocale NO_LOCALE = TextLocale();
+
+// The UTF-8 character type for hidapi's string calls; none when the C library
+// cannot make it, and the strings are then converted as before.
+TextLocale g_utf8Text = NO_LOCALE;
+
+void MakeUtf8Text() {
+    g_utf8Text = newlocale(LC_CTYPE_MASK, "C.UTF-8", NO_LOCALE);
+}
+
+void FreeUtf8Text() {
+    if (g_utf8Text != NO_LOCALE) {
+        freelocale(g_utf8Text);
+        g_utf8Text = NO_LOCALE;
+    }
+}
+
+// Switches the thread to the UTF-8 character type; gives the locale to hand
+// to LeaveUtf8Text, none when nothing was switched.
+TextLocale EnterUtf8Text() {
+    return g_utf8Text != NO_LOCALE ? uselocale(g_utf8Text) : NO_LOCALE;
+}
+
+void LeaveUtf8Text(TextLocale previous) {
+    if (previous != NO_LOCALE) {
+        uselocale(previous);
+    }
+}
+#else
+// Elsewhere hidapi converts without the C library's locale.
+typedef int TextLocale;
+
+void MakeUtf8Text() {}
+
+void FreeUtf8Text() {}
+
+TextLocale EnterUtf8Text() {
+    return 0;
+}
+
+void LeaveUtf8Text(TextLocale) {}
+#endif
 
 typedef int (*ReadWideString)(hid_device *, wchar_t *, std::size_t);
 
@@ -112,6 +168,7 @@ void ShutDownLibrary() {
         DestroyList(g_liveLists);
     }
     hid_exit();
+    FreeUtf8Text();
 }
 
 bool LibraryReady() {
@@ -125,6 +182,7 @@ bool LibraryReady() {
     // Open devices shared, as on every other host, not seized for this process.
     hid_darwin_set_open_exclusive(0);
 #endif
+    MakeUtf8Text();
     // Without the exit handler the library is still released when the
     // process ends; only its orderly shutdown is missed.
     std::atexit(ShutDownLibrary);
@@ -165,9 +223,13 @@ BOOLEAN GetDeviceString(HANDLE handle, const DeviceString &kind, PVOID buffer, U
     if (device == nullptr || buffer == nullptr || length < sizeof(char16_t)) {
         return FALSE;
     }
+    const TextLocale previous = EnterUtf8Text();
     const hid_device_info *info = hid_get_device_info(device);
     wchar_t text[WIDE_STRING_CHARS] = {};
-    if (info == nullptr || info->*kind.field == nullptr || kind.read(device, text, WIDE_STRING_CHARS) < 0) {
+    const bool read =
+        info != nullptr && info->*kind.field != nullptr && kind.read(device, text, WIDE_STRING_CHARS) >= 0;
+    LeaveUtf8Text(previous);
+    if (!read) {
         return FALSE;
     }
     text[WIDE_STRING_CHARS - 1] = L'\0';
@@ -197,7 +259,9 @@ HDEVINFO SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR, HWND, DWORD Flags) {
             DestroyList(list);
             return INVALID_HANDLE_VALUE;
         }
+        const TextLocale previous = EnterUtf8Text();
         list->devices = hid_enumerate(0, 0);
+        LeaveUtf8Text(previous);
         if (!IndexDevices(list)) {
             DestroyList(list);
             return INVALID_HANDLE_VALUE;
@@ -250,7 +314,9 @@ HANDLE CreateFileA(PCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD 
     if (open == nullptr) {
         return INVALID_HANDLE_VALUE;
     }
+    const TextLocale previous = EnterUtf8Text();
     open->device = hid_open_path(lpFileName);
+    LeaveUtf8Text(previous);
     if (open->device == nullptr) {
         std::free(open);
         return INVALID_HANDLE_VALUE;
@@ -275,7 +341,9 @@ BOOLEAN HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes) 
     if (device == nullptr || Attributes == nullptr) {
         return FALSE;
     }
+    const TextLocale previous = EnterUtf8Text();
     const hid_device_info *info = hid_get_device_info(device);
+    LeaveUtf8Text(previous);
     if (info == nullptr) {
         return FALSE;
     }

@@ -11,6 +11,8 @@ EMULATOR_LOG=/tmp/emulator.log
 EMULATOR_ERR=/tmp/emulator.err
 SERIAL_1=1704067200
 SERIAL_2=1717200000
+# SERIAL_2 as rxb540 prints and takes it; the Linux guest makes it differ.
+SERIAL_2_TEXT=$SERIAL_2
 ABSENT_SERIAL=1234567890
 NOT_FOUND="The specified device was not found"
 COMM_ERROR="Communication error with device"
@@ -148,7 +150,7 @@ start_emulator() {
 
 case_set_state_by_serial() {
     case_begin set-by-serial-reaches-only-that-board
-    run_rxb540 set "$SERIAL_2" 5
+    run_rxb540 set "$SERIAL_2_TEXT" 5
     expect_run "" "" 0
     expect_received "received gadget=$SERIAL_2_GADGET serial=$SERIAL_2 report=$(state_report_hex 5)
 state gadget=$SERIAL_2_GADGET serial=$SERIAL_2 state=5"

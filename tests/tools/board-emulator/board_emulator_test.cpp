@@ -59,6 +59,10 @@ TEST(BoardCommands, ReportsThatNoBoardWouldActOnAreIgnored) {
     EXPECT_EQ(Decode(SerialReport("12 34")).reason, "bad-serial");
     EXPECT_EQ(Decode(SerialReport("12\n34")).reason, "bad-serial");
     EXPECT_EQ(Decode(SerialReport("12\x80")).kind, BOARD_IGNORED);
+    EXPECT_EQ(Decode(SerialReport("12\xc3")).kind, BOARD_IGNORED);      // truncated
+    EXPECT_EQ(Decode(SerialReport("\xc0\xb1")).kind, BOARD_IGNORED);    // overlong '1'
+    EXPECT_EQ(Decode(SerialReport("12\xc2\x85")).kind, BOARD_IGNORED);  // U+0085, a control
+    EXPECT_EQ(Decode(SerialReport("17\xc3\xa9")).serial, "17\xc3\xa9");
 }
 
 TEST(BoardCommands, HexBytesWritesTwoLowerCaseDigitsPerByte) {
@@ -109,6 +113,8 @@ TEST(GadgetDescription, MalformedGadgetsAreRefusedWithAReason) {
         "hid::05df:maker:product:1",
         "hid:1209:05df::product:1",
         "hid:1209:05df:maker\t:product:1",
+        "board:12\xed\xa0\x80",      // a surrogate
+        "board:12\xf4\x90\x80\x80",  // beyond U+10FFFF
         "keyboard:1",
         "",
     };
@@ -122,6 +128,9 @@ TEST(GadgetDescription, MalformedGadgetsAreRefusedWithAReason) {
     std::string error;
     EXPECT_FALSE(ParseGadgetDescription("board:" + std::string(127, '7'), &description, &error));
     EXPECT_TRUE(ParseGadgetDescription("board:" + std::string(126, '7'), &description, &error));
+    EXPECT_TRUE(ParseGadgetDescription("hid:1209:05df:Gr\xc3\xbcn AG:RXB540:1717200000\xc3\xa9", &description,
+                                       &error));
+    EXPECT_EQ(description.serial, "1717200000\xc3\xa9");
 }
 
 TEST(ConfigfsGadget, ControllersAreListedInNaturalOrder) {
