@@ -78,13 +78,16 @@ bool ReadNarrowString(ReadHidString read, HANDLE handle, char (&buffer)[HID_STRI
 
 // Prints one serial number as one line: control bytes would let a device
 // break the listing into several lines or rewrite the terminal, so they are
-// shown as '?'. Comparisons still use the exact bytes.
+// shown as '?'. That includes the C1 range 0x80-0x9F, where 0x9B is the
+// 8-bit form of the terminal's escape sequence introducer (CSI). Comparisons
+// still use the exact bytes.
 void PrintListedSerial(const char *serial) {
     char line[HID_STRING_UNITS + 1];
     std::size_t length = 0;
     for (; length < HID_STRING_UNITS && serial[length] != '\0'; ++length) {
         const unsigned char byte = static_cast<unsigned char>(serial[length]);
-        line[length] = (byte < 0x20 || byte == 0x7F) ? '?' : serial[length];
+        const bool control = byte < 0x20 || (byte >= 0x7F && byte <= 0x9F);
+        line[length] = control ? '?' : serial[length];
     }
     line[length] = '\0';
     std::printf("%s\n", line);
