@@ -1,0 +1,159 @@
+#include "mqtt/bridge.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "mqtt/board_io.h"
+#include "mqtt/ha_discovery.h"
+#include "mqtt/log.h"
+#include "mqtt/payloads.h"
+#include "rxb540.h"
+
+namespace {
+
+constexpr std::size_t ERROR_PAYLOAD_LIMIT = 256;
+
+Bridge *BridgeOf(void *context) {
+    return static_cast<Bridge *>(context);
+}
+
+std::string JsonOrNull(const std::string *text) {
+    return text != nullptr ? JsonString(ShortenedPayload(*text, ERROR_PAYLOAD_LIMIT)) : "null";
+}
+
+void PublishBoards(Bridge *bridge) {
+    LinkPublish(&bridge->link, BoardsTopic(bridge->names), JsonStringArray(bridge->registry.bridged), true);
+}
+
+void PublishDiscovery(Bridge *bridge, const KnownBoard &board) {
+    const std::string &prefix = bridge->config.discoveryPrefix;
+    if (prefix.empty()) {
+        return;
+    }
+    for (int relay = 1; relay <= bridge->config.relays; ++relay) {
+        LinkPublish(&bridge->link, DiscoveryTopic(prefix, bridge->config.hostId, board.serial, relay),
+                    DiscoveryPayload(bridge->names, bridge->config.hostId, board.serial, relay), true);
+    }
+}
+
+void BoardPlugged(Bridge *bridge, KnownBoard *board) {
+    LogEvent("board %s is attached at %s", board->serial.c_str(), board->path.c_str());
+    if (bridge->config.initialState >= 0) {
+        ApplyState(bridge, board, static_cast<unsigned char>(bridge->config.initialState), nullptr, nullptr);
+    }
+    PublishBoard(bridge, *board);
+    PublishDiscovery(bridge, *board);
+}
+
+}  // namespace
+
+bool BridgeStart(Bridge *bridge, const BridgeConfig &config, std::string *error) {
+    bridge->config = config;
+    bridge->names = MakeTopicNames(config.baseTopic, config.hostId);
+    LinkHandlers handlers;
+    handlers.context = bridge;
+    handlers.connected = BridgeConnected;
+    handlers.message = BridgeMessage;
+    return LinkCreate(&bridge->link, config, StatusTopic(bridge->names), handlers, error);
+}
+
+void BridgeStop(Bridge *bridge) {
+    LinkStop(&bridge->link, StatusTopic(bridge->names));
+    LinkDestroy(&bridge->link);
+}
+
+void PublishBoard(Bridge *bridge, const KnownBoard &board) {
+    MqttLink *link = &bridge->link;
+    LinkPublish(link, AvailabilityTopic(bridge->names, board.serial), board.present ? "online" : "offline",
+                true);
+    LinkPublish(link, StateTopic(bridge->names, board.serial),
+                board.stateKnown ? std::to_string(board.state) : "unknown", true);
+    for (int relay = 1; relay <= bridge->config.relays; ++relay) {
+        const char *value = !board.stateKnown                         ? "None"
+                            : ((board.state >> (relay - 1)) & 1) != 0 ? "ON"
+                                                                      : "OFF";
+        LinkPublish(link, RelayTopic(bridge->names, board.serial, relay), value, true);
+    }
+}
+
+void PublishAllDiscovery(Bridge *bridge) {
+    for (const KnownBoard &board : bridge->registry.boards) {
+        PublishDiscovery(bridge, board);
+    }
+}
+
+void PublishError(Bridge *bridge, const std::string *topic, const std::string *payload,
+                  const std::string &error) {
+    LogEvent("%s%s%s", topic != nullptr ? topic->c_str() : "", topic != nullptr ? ": " : "", error.c_str());
+    LinkPublish(&bridge->link, ErrorTopic(bridge->names),
+                "{\"topic\": " + JsonOrNull(topic) + ", \"payload\": " + JsonOrNull(payload) +
+                    ", \"error\": " + JsonString(error) + "}",
+                false);
+}
+
+bool ApplyState(Bridge *bridge, KnownBoard *board, unsigned char state, const std::string *topic,
+                const std::string *payload) {
+    std::string reason;
+    int result = WriteBoardState(*board, state, &reason);
+    if (result != RXB540_OK) {
+        PublishError(bridge, topic, payload, "board " + board->serial + ": " + reason);
+        if (result != RXB540_ERROR_COMMUNICATION) {
+            bridge->nextScan = 0;  // the board may be gone or another: look again at once
+        }
+        return false;
+    }
+    board->state = state;
+    board->stateKnown = true;
+    LogEvent("board %s: state %u", board->serial.c_str(), static_cast<unsigned>(state));
+    PublishBoard(bridge, *board);
+    return true;
+}
+
+void BridgeScan(Bridge *bridge) {
+    std::vector<ListedBoard> listed;
+    int result = ListAttachedBoards(&listed);
+    if (result != RXB540_OK) {
+        if (!bridge->listingFailed) {
+            bridge->listingFailed = true;
+            PublishError(
+                bridge, nullptr, nullptr,
+                std::string("cannot list the boards: ") + rxb540_strerror(result) +
+                    (result == RXB540_ERROR_PLATFORM ? std::string(" (") + std::strerror(errno) + ")" : ""));
+        }
+        return;
+    }
+    if (bridge->listingFailed) {
+        bridge->listingFailed = false;
+        LogEvent("the boards can be listed again");
+    }
+    ScanChanges changes = ApplyScan(&bridge->registry, listed);
+    for (const std::string &problem : changes.newProblems) {
+        PublishError(bridge, nullptr, nullptr, problem);
+    }
+    for (const std::string &serial : changes.unplugged) {
+        LogEvent("board %s is gone", serial.c_str());
+        LinkPublish(&bridge->link, AvailabilityTopic(bridge->names, serial), "offline", true);
+    }
+    for (const std::string &serial : changes.plugged) {
+        BoardPlugged(bridge, FindBoard(&bridge->registry, serial));
+    }
+    if (changes.bridgedChanged) {
+        PublishBoards(bridge);
+    }
+}
+
+void BridgeConnected(void *context) {
+    Bridge *bridge = BridgeOf(context);
+    MqttLink *link = &bridge->link;
+    LinkSubscribe(link, StateCommandFilter(bridge->names));
+    LinkSubscribe(link, RelayCommandFilter(bridge->names));
+    if (!bridge->config.discoveryPrefix.empty()) {
+        LinkSubscribe(link, DiscoveryStatusTopic(bridge->config.discoveryPrefix));
+    }
+    LinkPublish(link, StatusTopic(bridge->names), "online", true);
+    PublishBoards(bridge);
+    for (const KnownBoard &board : bridge->registry.boards) {
+        PublishBoard(bridge, board);
+    }
+    PublishAllDiscovery(bridge);
+}

@@ -1,0 +1,177 @@
+// The configuration keys, each with the check and the store of its value.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sys/stat.h>
+
+#include "mqtt/config.h"
+#include "mqtt/payloads.h"
+
+namespace {
+
+// Decimal digits only, within [low, high].
+bool ParseBoundedNumber(const std::string &text, long low, long high, int *value) {
+    if (text.empty() || text.size() > 6) {
+        return false;
+    }
+    long number = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        number = number * 10 + (c - '0');
+    }
+    if (number < low || number > high) {
+        return false;
+    }
+    *value = static_cast<int>(number);
+    return true;
+}
+
+std::string NumberReason(const char *what, long low, long high) {
+    return std::string(what) + " must be a whole number from " + std::to_string(low) + " to " +
+           std::to_string(high);
+}
+
+// A credential file may be read by its owner alone: any read right of the
+// group or of others makes it refused, since whoever can read it can act as
+// this host on the broker.
+std::string CheckOwnerOnly(const std::string &path) {
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) {
+        return "cannot read " + path + ": " + std::strerror(errno);
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return path + " is not a regular file";
+    }
+    if ((status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+        return path + " can be read by others than its owner (mode " + mode + "); make it 0600";
+    }
+    return "";
+}
+
+std::string CheckReadable(const std::string &path) {
+    std::ifstream file(path);
+    if (!file) {
+        return "cannot read " + path + ": " + std::strerror(errno);
+    }
+    return "";
+}
+
+std::string StoreBrokerHost(const std::string &value, BridgeConfig *config) {
+    config->brokerHost = value;
+    return "";
+}
+
+std::string StoreBrokerPort(const std::string &value, BridgeConfig *config) {
+    return ParseBoundedNumber(value, 1, 65535, &config->brokerPort) ? "" : NumberReason("the port", 1, 65535);
+}
+
+std::string StoreHostId(const std::string &value, BridgeConfig *config) {
+    if (!IsValidHostId(value)) {
+        return "host-id must be 1 to " + std::to_string(MAX_HOST_ID) +
+               " characters of A-Z a-z 0-9 _ -: " + JsonString(value);
+    }
+    config->hostId = value;
+    return "";
+}
+
+std::string StoreBaseTopic(const std::string &value, BridgeConfig *config) {
+    config->baseTopic = value;
+    return CheckTopicPrefix(value);
+}
+
+std::string StoreUsername(const std::string &value, BridgeConfig *config) {
+    config->username = value;
+    return "";
+}
+
+// The password is the file's first line, without its line end.
+std::string StorePasswordFile(const std::string &value, BridgeConfig *config) {
+    std::string reason = CheckOwnerOnly(value);
+    if (!reason.empty()) {
+        return reason;
+    }
+    std::ifstream file(value);
+    if (!file) {
+        return "cannot read " + value + ": " + std::strerror(errno);
+    }
+    std::string line;
+    std::getline(file, line);
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    if (line.empty()) {
+        return value + " holds no password on its first line";
+    }
+    config->password = line;
+    config->hasPassword = true;
+    return "";
+}
+
+std::string StoreCafile(const std::string &value, BridgeConfig *config) {
+    config->cafile = value;
+    return CheckReadable(value);
+}
+
+std::string StoreCertfile(const std::string &value, BridgeConfig *config) {
+    config->certfile = value;
+    return CheckReadable(value);
+}
+
+std::string StoreKeyfile(const std::string &value, BridgeConfig *config) {
+    config->keyfile = value;
+    std::string reason = CheckOwnerOnly(value);
+    return reason.empty() ? CheckReadable(value) : reason;
+}
+
+std::string StoreDiscoveryPrefix(const std::string &value, BridgeConfig *config) {
+    if (value == "none") {
+        config->discoveryPrefix.clear();
+        return "";
+    }
+    config->discoveryPrefix = value;
+    return CheckTopicPrefix(value);
+}
+
+std::string StoreRelays(const std::string &value, BridgeConfig *config) {
+    return ParseBoundedNumber(value, 1, 8, &config->relays) ? "" : NumberReason("relays", 1, 8);
+}
+
+std::string StoreRescanInterval(const std::string &value, BridgeConfig *config) {
+    return ParseBoundedNumber(value, 1, 3600, &config->rescanSeconds)
+               ? ""
+               : NumberReason("rescan-interval (seconds)", 1, 3600);
+}
+
+std::string StoreInitialState(const std::string &value, BridgeConfig *config) {
+    if (value == "unknown") {
+        config->initialState = -1;
+        return "";
+    }
+    return ParseBoundedNumber(value, 0, 255, &config->initialState)
+               ? ""
+               : "initial-state must be unknown or a whole number from 0 to 255";
+}
+
+}  // namespace
+
+const ConfigKey CONFIG_KEYS[] = {
+    {"broker-host", StoreBrokerHost},
+    {"broker-port", StoreBrokerPort},
+    {"host-id", StoreHostId},
+    {"base-topic", StoreBaseTopic},
+    {"username", StoreUsername},
+    {"password-file", StorePasswordFile},
+    {"cafile", StoreCafile},
+    {"certfile", StoreCertfile},
+    {"keyfile", StoreKeyfile},
+    {"discovery-prefix", StoreDiscoveryPrefix},
+    {"relays", StoreRelays},
+    {"rescan-interval", StoreRescanInterval},
+    {"initial-state", StoreInitialState},
+};
+const int CONFIG_KEY_COUNT = static_cast<int>(sizeof CONFIG_KEYS / sizeof CONFIG_KEYS[0]);

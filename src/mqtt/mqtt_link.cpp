@@ -1,0 +1,264 @@
+#include "mqtt/mqtt_link.h"
+
+#include <mosquitto.h>
+#include <poll.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "mqtt/log.h"
+
+namespace {
+
+constexpr int KEEPALIVE_SECONDS = 30;
+constexpr double STOP_WAIT_SECONDS = 2.0;
+constexpr int QOS = 1;
+
+MqttLink *LinkOf(void *userdata) {
+    return static_cast<MqttLink *>(userdata);
+}
+
+// Why libmosquitto gave up on a connection or an attempt.
+std::string ErrorText(int code) {
+    if (code == MOSQ_ERR_ERRNO) {
+        return std::strerror(errno);
+    }
+    return mosquitto_strerror(code);
+}
+
+void ScheduleAttempt(MqttLink *link, const std::string &what, double now) {
+    double jitter = static_cast<double>(rand_r(&link->jitterSeed)) / (static_cast<double>(RAND_MAX) + 1.0);
+    double pause = NextBackoff(&link->backoff, jitter);
+    link->nextAttempt = now + pause;
+    LogEvent("%s; next attempt in %.1f s", what.c_str(), pause);
+}
+
+// The connection or the attempt is over: says why, once, and when the next
+// attempt is.
+void ConnectionOver(MqttLink *link, int code, double now) {
+    if (!link->socketOpen) {
+        return;
+    }
+    bool wasConnected = link->connected;
+    link->socketOpen = false;
+    link->connected = false;
+    std::string what;
+    if (link->refusal != 0) {
+        what = "the broker at " + link->broker +
+               " refused the connection: " + mosquitto_connack_string(link->refusal);
+    } else if (wasConnected) {
+        what = "lost the connection to " + link->broker + ": " + ErrorText(code);
+    } else {
+        what = "cannot connect to " + link->broker + ": " + ErrorText(code);
+    }
+    link->refusal = 0;
+    ScheduleAttempt(link, what, now);
+}
+
+void OnConnect(mosquitto *, void *userdata, int code) {
+    MqttLink *link = LinkOf(userdata);
+    if (code != 0) {
+        link->refusal = code;
+        return;
+    }
+    link->connected = true;
+    ResetBackoff(&link->backoff);
+    LogEvent("connected to %s", link->broker.c_str());
+    if (link->handlers.connected != nullptr) {
+        link->handlers.connected(link->handlers.context);
+    }
+}
+
+void OnDisconnect(mosquitto *, void *userdata, int code) {
+    ConnectionOver(LinkOf(userdata), code == 0 ? MOSQ_ERR_CONN_LOST : code, MonotonicSeconds());
+}
+
+void OnMessage(mosquitto *, void *userdata, const mosquitto_message *message) {
+    MqttLink *link = LinkOf(userdata);
+    std::string payload;
+    if (message->payload != nullptr && message->payloadlen > 0) {
+        payload.assign(static_cast<const char *>(message->payload),
+                       static_cast<std::size_t>(message->payloadlen));
+    }
+    LogDetail("received %s%s: %s", message->topic, message->retain ? " (retained)" : "", payload.c_str());
+    if (link->handlers.message != nullptr) {
+        link->handlers.message(link->handlers.context, message->topic, payload, message->retain);
+    }
+}
+
+void OnPublish(mosquitto *, void *userdata, int messageId) {
+    MqttLink *link = LinkOf(userdata);
+    if (messageId == link->offlineMessageId) {
+        link->offlineAcknowledged = true;
+    }
+}
+
+void Attempt(MqttLink *link, double now) {
+    int result = link->everAttempted ? mosquitto_reconnect_async(link->client)
+                                     : mosquitto_connect_async(link->client, link->host.c_str(), link->port,
+                                                               KEEPALIVE_SECONDS);
+    link->everAttempted = true;
+    link->refusal = 0;
+    link->socketOpen = true;
+    if (result != MOSQ_ERR_SUCCESS) {
+        ConnectionOver(link, result, now);
+    }
+}
+
+bool Check(int result, const char *what, std::string *error) {
+    if (result != MOSQ_ERR_SUCCESS) {
+        *error = std::string(what) + ": " + ErrorText(result);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+double MonotonicSeconds() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+bool LinkCreate(MqttLink *link, const BridgeConfig &config, const std::string &statusTopic,
+                const LinkHandlers &handlers, std::string *error) {
+    mosquitto_lib_init();
+    std::string clientId = "rxb540-" + config.hostId;
+    link->client = mosquitto_new(clientId.c_str(), true, link);
+    if (link->client == nullptr) {
+        *error = std::string("cannot make the MQTT client: ") + std::strerror(errno);
+        return false;
+    }
+    link->host = config.brokerHost;
+    link->port = config.brokerPort;
+    link->broker = config.brokerHost + ":" + std::to_string(config.brokerPort);
+    link->handlers = handlers;
+    link->jitterSeed = static_cast<unsigned>(getpid()) ^ static_cast<unsigned>(MonotonicSeconds() * 1e6);
+    mosquitto_connect_callback_set(link->client, OnConnect);
+    mosquitto_disconnect_callback_set(link->client, OnDisconnect);
+    mosquitto_message_callback_set(link->client, OnMessage);
+    mosquitto_publish_callback_set(link->client, OnPublish);
+    const char offline[] = "offline";
+    if (!Check(mosquitto_will_set(link->client, statusTopic.c_str(), static_cast<int>(sizeof offline - 1),
+                                  offline, QOS, true),
+               "cannot set the will", error)) {
+        return false;
+    }
+    if (!config.username.empty() &&
+        !Check(mosquitto_username_pw_set(link->client, config.username.c_str(),
+                                         config.hasPassword ? config.password.c_str() : nullptr),
+               "cannot set the credentials", error)) {
+        return false;
+    }
+    if (!config.cafile.empty()) {
+        // The broker's certificate is always verified, its name included.
+        if (!Check(mosquitto_tls_set(link->client, config.cafile.c_str(), nullptr,
+                                     config.certfile.empty() ? nullptr : config.certfile.c_str(),
+                                     config.keyfile.empty() ? nullptr : config.keyfile.c_str(), nullptr),
+                   "cannot set up TLS", error) ||
+            !Check(mosquitto_tls_opts_set(link->client, 1, nullptr, nullptr), "cannot set up TLS", error) ||
+            !Check(mosquitto_tls_insecure_set(link->client, false), "cannot set up TLS", error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void LinkDestroy(MqttLink *link) {
+    if (link->client != nullptr) {
+        mosquitto_destroy(link->client);
+        link->client = nullptr;
+    }
+    mosquitto_lib_cleanup();
+}
+
+int LinkPollSocket(const MqttLink *link, short *events) {
+    int socket = link->socketOpen ? mosquitto_socket(link->client) : -1;
+    *events = POLLIN;
+    if (socket >= 0 && mosquitto_want_write(link->client)) {
+        *events = static_cast<short>(*events | POLLOUT);
+    }
+    return socket;
+}
+
+double LinkWakeTime(const MqttLink *link, double now) {
+    // While connected, libmosquitto's keep-alive wants a look every second.
+    return link->socketOpen ? now + 1.0 : link->nextAttempt;
+}
+
+void LinkService(MqttLink *link, short revents, double now) {
+    if (!link->socketOpen) {
+        if (now >= link->nextAttempt) {
+            Attempt(link, now);
+        }
+        return;
+    }
+    int result = MOSQ_ERR_SUCCESS;
+    if ((revents & (POLLIN | POLLERR | POLLHUP)) != 0) {
+        result = mosquitto_loop_read(link->client, 1);
+    }
+    if (result == MOSQ_ERR_SUCCESS && link->socketOpen && mosquitto_want_write(link->client)) {
+        result = mosquitto_loop_write(link->client, 1);
+    }
+    if (result == MOSQ_ERR_SUCCESS && link->socketOpen) {
+        result = mosquitto_loop_misc(link->client);
+    }
+    if (result != MOSQ_ERR_SUCCESS || mosquitto_socket(link->client) < 0) {
+        ConnectionOver(link, result == MOSQ_ERR_SUCCESS ? MOSQ_ERR_CONN_LOST : result, now);
+    }
+}
+
+bool LinkPublish(MqttLink *link, const std::string &topic, const std::string &payload, bool retain) {
+    if (!link->connected) {
+        return false;
+    }
+    LogDetail("publish %s%s: %s", topic.c_str(), retain ? " (retained)" : "", payload.c_str());
+    int messageId = 0;
+    int result = mosquitto_publish(link->client, &messageId, topic.c_str(), static_cast<int>(payload.size()),
+                                   payload.data(), QOS, retain);
+    if (result != MOSQ_ERR_SUCCESS) {
+        LogEvent("cannot publish %s: %s", topic.c_str(), ErrorText(result).c_str());
+        return false;
+    }
+    return true;
+}
+
+void LinkSubscribe(MqttLink *link, const std::string &filter) {
+    int result = mosquitto_subscribe(link->client, nullptr, filter.c_str(), QOS);
+    if (result != MOSQ_ERR_SUCCESS) {
+        LogEvent("cannot subscribe to %s: %s", filter.c_str(), ErrorText(result).c_str());
+    }
+}
+
+void LinkStop(MqttLink *link, const std::string &statusTopic) {
+    if (!link->connected) {
+        return;
+    }
+    const char offline[] = "offline";
+    link->offlineAcknowledged = false;
+    link->offlineMessageId = -1;
+    if (mosquitto_publish(link->client, &link->offlineMessageId, statusTopic.c_str(),
+                          static_cast<int>(sizeof offline - 1), offline, QOS, true) == MOSQ_ERR_SUCCESS) {
+        double deadline = MonotonicSeconds() + STOP_WAIT_SECONDS;
+        while (link->connected && !link->offlineAcknowledged && MonotonicSeconds() < deadline) {
+            pollfd socket{};
+            socket.fd = LinkPollSocket(link, &socket.events);
+            if (socket.fd < 0 || poll(&socket, 1, 100) < 0) {
+                break;
+            }
+            LinkService(link, socket.revents, MonotonicSeconds());
+        }
+    }
+    if (link->connected) {
+        link->socketOpen = false;  // an ending that is meant: no reconnection
+        link->connected = false;
+        mosquitto_disconnect(link->client);
+        mosquitto_loop_write(link->client, 1);
+    }
+    LogEvent("disconnected from %s", link->broker.c_str());
+}

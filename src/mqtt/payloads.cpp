@@ -1,0 +1,113 @@
+#include "mqtt/payloads.h"
+
+#include <cstdio>
+
+namespace {
+
+bool IsAsciiAlnum(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+bool IsHostIdCharacter(char c) {
+    return IsAsciiAlnum(c) || c == '_' || c == '-';
+}
+
+}  // namespace
+
+bool ParseStatePayload(const std::string &payload, unsigned char *state) {
+    if (payload.empty() || payload.size() > 3) {
+        return false;
+    }
+    unsigned value = 0;
+    for (char c : payload) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (value > 255) {
+        return false;
+    }
+    *state = static_cast<unsigned char>(value);
+    return true;
+}
+
+bool ParseRelayCommand(const std::string &payload, RelayCommand *command) {
+    if (payload == "ON") {
+        *command = RELAY_ON;
+    } else if (payload == "OFF") {
+        *command = RELAY_OFF;
+    } else if (payload == "TOGGLE") {
+        *command = RELAY_TOGGLE;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool IsBridgeableSerial(const std::string &serial) {
+    if (serial.empty() || serial.size() > MAX_BRIDGED_SERIAL) {
+        return false;
+    }
+    for (char c : serial) {
+        if (!IsAsciiAlnum(c) && c != '.' && c != '_' && c != '-') {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsValidHostId(const std::string &hostId) {
+    if (hostId.empty() || hostId.size() > MAX_HOST_ID) {
+        return false;
+    }
+    for (char c : hostId) {
+        if (!IsHostIdCharacter(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string ReduceHostName(const std::string &hostName) {
+    std::string reduced;
+    for (char c : hostName) {
+        if (IsHostIdCharacter(c) && reduced.size() < MAX_HOST_ID) {
+            reduced += c;
+        }
+    }
+    return reduced;
+}
+
+std::string JsonString(const std::string &text) {
+    std::string json = "\"";
+    for (char c : text) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (byte < 0x20 || byte >= 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+            json += escape;
+        } else {
+            json += c;
+        }
+    }
+    return json + "\"";
+}
+
+std::string JsonStringArray(const std::vector<std::string> &texts) {
+    std::string json = "[";
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        json += (i == 0 ? "" : ", ") + JsonString(texts[i]);
+    }
+    return json + "]";
+}
+
+std::string ShortenedPayload(const std::string &payload, std::size_t limit) {
+    if (payload.size() <= limit) {
+        return payload;
+    }
+    return payload.substr(0, limit) + "...";
+}
