@@ -29,9 +29,8 @@ bool ParseBoundedNumber(const std::string &text, long low, long high, int *value
     return true;
 }
 
-std::string NumberReason(const char *what, long low, long high) {
-    return std::string(what) + " must be a whole number from " + std::to_string(low) + " to " +
-           std::to_string(high);
+std::string NumberReason(long low, long high) {
+    return "must be a whole number from " + std::to_string(low) + " to " + std::to_string(high);
 }
 
 // A credential file may be read by its owner alone: any read right of the
@@ -67,12 +66,12 @@ std::string StoreBrokerHost(const std::string &value, BridgeConfig *config) {
 }
 
 std::string StoreBrokerPort(const std::string &value, BridgeConfig *config) {
-    return ParseBoundedNumber(value, 1, 65535, &config->brokerPort) ? "" : NumberReason("the port", 1, 65535);
+    return ParseBoundedNumber(value, 1, 65535, &config->brokerPort) ? "" : NumberReason(1, 65535);
 }
 
 std::string StoreHostId(const std::string &value, BridgeConfig *config) {
     if (!IsValidHostId(value)) {
-        return "host-id must be 1 to " + std::to_string(MAX_HOST_ID) +
+        return "must be 1 to " + std::to_string(MAX_HOST_ID) +
                " characters of A-Z a-z 0-9 _ -: " + JsonString(value);
     }
     config->hostId = value;
@@ -138,13 +137,11 @@ std::string StoreDiscoveryPrefix(const std::string &value, BridgeConfig *config)
 }
 
 std::string StoreRelays(const std::string &value, BridgeConfig *config) {
-    return ParseBoundedNumber(value, 1, 8, &config->relays) ? "" : NumberReason("relays", 1, 8);
+    return ParseBoundedNumber(value, 1, 8, &config->relays) ? "" : NumberReason(1, 8);
 }
 
 std::string StoreRescanInterval(const std::string &value, BridgeConfig *config) {
-    return ParseBoundedNumber(value, 1, 3600, &config->rescanSeconds)
-               ? ""
-               : NumberReason("rescan-interval (seconds)", 1, 3600);
+    return ParseBoundedNumber(value, 1, 3600, &config->rescanSeconds) ? "" : NumberReason(1, 3600);
 }
 
 std::string StoreInitialState(const std::string &value, BridgeConfig *config) {
@@ -154,7 +151,7 @@ std::string StoreInitialState(const std::string &value, BridgeConfig *config) {
     }
     return ParseBoundedNumber(value, 0, 255, &config->initialState)
                ? ""
-               : "initial-state must be unknown or a whole number from 0 to 255";
+               : "must be unknown or a whole number from 0 to 255";
 }
 
 }  // namespace

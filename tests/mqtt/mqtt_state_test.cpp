@@ -1,0 +1,225 @@
+// The bridge's bookkeeping: the configuration file, the registry of boards
+// across scans, and the pacing of connection attempts.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "mqtt/backoff.h"
+#include "mqtt/board_registry.h"
+#include "mqtt/config.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+class ConfigFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = MakeTempDir();
+        secret = dir + "/secret";
+        WriteTextFile(secret, "s3cret\nsecond line\n");
+        chmod(secret.c_str(), 0600);
+    }
+    void TearDown() override {
+        RemoveTree(dir);
+    }
+    // Loads text as the file; returns the error, or "" with config filled in.
+    std::string Load(const std::string &text, BridgeConfig *config, const std::string &host = "lab.host-1") {
+        std::string path = dir + "/mqtt.conf";
+        WriteTextFile(path, text);
+        std::string error;
+        if (LoadConfig(path, host, config, &error)) {
+            return "";
+        }
+        EXPECT_EQ(error.find('\n'), std::string::npos) << "one line: " << error;
+        EXPECT_EQ(error.compare(0, path.size(), path), 0) << "names the file: " << error;
+        return error.substr(path.size());
+    }
+    std::string dir;
+    std::string secret;
+};
+
+TEST_F(ConfigFile, DefaultsAndEveryKey) {
+    BridgeConfig config;
+    ASSERT_EQ(Load("# nothing\n\n   \n", &config), "");
+    EXPECT_EQ(config.brokerHost, "localhost");
+    EXPECT_EQ(config.brokerPort, 1883);
+    EXPECT_EQ(config.hostId, "labhost-1");
+    EXPECT_EQ(config.baseTopic, "rxb540");
+    EXPECT_EQ(config.discoveryPrefix, "homeassistant");
+    EXPECT_EQ(config.relays, 8);
+    EXPECT_EQ(config.rescanSeconds, 2);
+    EXPECT_EQ(config.initialState, -1);
+    EXPECT_FALSE(config.hasPassword);
+
+    BridgeConfig full;
+    ASSERT_EQ(Load("broker-host  mqtt.lab\t\r\n  broker-port 1884\nhost-id h_1\nbase-topic lab/relays\n"
+                   "username bridge\npassword-file " +
+                       secret +
+                       "\ndiscovery-prefix none\nrelays 4\nrescan-interval 10\ninitial-state 0\n"
+                       "cafile " +
+                       secret + "\n",
+                   &full),
+              "");
+    EXPECT_EQ(full.brokerHost, "mqtt.lab");
+    EXPECT_EQ(full.brokerPort, 1884);
+    EXPECT_EQ(full.hostId, "h_1");
+    EXPECT_EQ(full.baseTopic, "lab/relays");
+    EXPECT_EQ(full.username, "bridge");
+    EXPECT_EQ(full.password, "s3cret");
+    EXPECT_EQ(full.discoveryPrefix, "");
+    EXPECT_EQ(full.relays, 4);
+    EXPECT_EQ(full.rescanSeconds, 10);
+    EXPECT_EQ(full.initialState, 0);
+
+    BridgeConfig tls;
+    ASSERT_EQ(Load("cafile " + secret + "\n", &tls), "");
+    EXPECT_EQ(tls.brokerPort, 8883) << "TLS changes the default port";
+}
+
+TEST_F(ConfigFile, EachFaultNamesTheLineAndTheReason) {
+    struct Case {
+        std::string text;
+        const char *error;  // after the file name
+    } cases[] = {
+        {"colour red\n", ":1: unknown key: \"colour\""},
+        {"# c\nrelays 4\nrelays 5\n", ":3: repeated key: relays (first on line 2)"},
+        {"relays\n", ":1: relays needs a value"},
+        {"relays 9\n", ":1: relays: must be a whole number from 1 to 8"},
+        {"relays 0\n", ":1: relays: must be a whole number from 1 to 8"},
+        {"relays 4 # four\n", ":1: relays: must be a whole number from 1 to 8"},
+        {"broker-port 65536\n", ":1: broker-port: must be a whole number from 1 to 65535"},
+        {"broker-port -1\n", ":1: broker-port: must be a whole number from 1 to 65535"},
+        {"rescan-interval 0\n", ":1: rescan-interval: must be a whole number from 1 to 3600"},
+        {"initial-state 256\n", ":1: initial-state: must be unknown or a whole number from 0 to 255"},
+        {"host-id lab.1\n", ":1: host-id: must be 1 to 64 characters of A-Z a-z 0-9 _ -: \"lab.1\""},
+        {"base-topic a/+/b\n",
+         ":1: base-topic: a topic prefix has no wildcard (+ #) and no control character: \"a/+/b\""},
+        {"base-topic /a\n",
+         ":1: base-topic: a topic prefix has no empty level (no leading, trailing or double '/'): \"/a\""},
+        {"discovery-prefix ha//x\n",
+         ":1: discovery-prefix: a topic prefix has no empty level (no leading, trailing or double '/'): "
+         "\"ha//x\""},
+        {"\n\npassword-file " + secret + "\n", ":3: password-file needs username"},
+        {"password-file /nonexistent/pw\n",
+         ":1: password-file: cannot read /nonexistent/pw: No such file or directory"},
+        {"cafile /nonexistent/ca\n", ":1: cafile: cannot read /nonexistent/ca: No such file or directory"},
+        {"certfile " + secret + "\n", ":1: certfile and keyfile go together"},
+        {"certfile " + secret + "\nkeyfile " + secret + "\n", ":1: certfile needs cafile (TLS)"},
+    };
+    for (const Case &c : cases) {
+        BridgeConfig config;
+        EXPECT_EQ(Load(c.text, &config), c.error) << c.text;
+    }
+    BridgeConfig config;
+    EXPECT_EQ(Load("", &config, "..."),
+              ": the host name \"...\" has no character of A-Z a-z 0-9 _ -: set host-id");
+}
+
+TEST_F(ConfigFile, CredentialFilesReadableByOthersAreRefused) {
+    for (mode_t mode : {0640, 0604, 0644}) {
+        chmod(secret.c_str(), mode);
+        char expected[16];
+        std::snprintf(expected, sizeof expected, "(mode %04o)", static_cast<unsigned>(mode));
+        for (const char *key : {"password-file", "keyfile"}) {
+            BridgeConfig config;
+            std::string error = Load(std::string("username u\n") + key + " " + secret + "\n", &config);
+            EXPECT_NE(error.find(":2: " + std::string(key) + ": " + secret +
+                                 " can be read by others than its owner"),
+                      std::string::npos)
+                << error;
+            EXPECT_NE(error.find(expected), std::string::npos) << error;
+        }
+    }
+    chmod(secret.c_str(), 0400);
+    BridgeConfig config;
+    EXPECT_EQ(Load("username u\npassword-file " + secret + "\n", &config), "");
+    WriteTextFile(secret, "\n");
+    EXPECT_EQ(Load("username u\npassword-file " + secret + "\n", &config),
+              ":2: password-file: " + secret + " holds no password on its first line");
+}
+
+std::vector<ListedBoard> Listing(std::initializer_list<ListedBoard> boards) {
+    return boards;
+}
+
+TEST(BoardRegistry, PlugUnplugReplugAndBoardsThatAreNotBridged) {
+    BoardRegistry registry;
+    ScanChanges first = ApplyScan(&registry, Listing({{"A", "sim:1"}, {"B", "sim:2"}}));
+    EXPECT_EQ(first.plugged, (std::vector<std::string>{"A", "B"}));
+    EXPECT_TRUE(first.bridgedChanged);
+    FindBoard(&registry, "A")->stateKnown = true;
+
+    ScanChanges same = ApplyScan(&registry, Listing({{"A", "sim:1"}, {"B", "sim:2"}}));
+    EXPECT_TRUE(same.plugged.empty() && same.unplugged.empty() && !same.bridgedChanged);
+    EXPECT_TRUE(FindBoard(&registry, "A")->stateKnown) << "a board that stays keeps its state";
+
+    ScanChanges gone = ApplyScan(&registry, Listing({{"B", "sim:2"}}));
+    EXPECT_EQ(gone.unplugged, (std::vector<std::string>{"A"}));
+    EXPECT_TRUE(gone.bridgedChanged);
+    ASSERT_NE(FindBoard(&registry, "A"), nullptr) << "an unplugged board stays known";
+    EXPECT_FALSE(FindBoard(&registry, "A")->present);
+
+    ScanChanges back = ApplyScan(&registry, Listing({{"B", "sim:2"}, {"A", "sim:3"}}));
+    EXPECT_EQ(back.plugged, (std::vector<std::string>{"A"}));
+    EXPECT_FALSE(FindBoard(&registry, "A")->stateKnown) << "a board back again is in an unknown state";
+    EXPECT_EQ(registry.bridged, (std::vector<std::string>{"B", "A"})) << "enumeration order";
+
+    FindBoard(&registry, "B")->stateKnown = true;
+    ScanChanges moved = ApplyScan(&registry, Listing({{"B", "sim:7"}, {"A", "sim:3"}}));
+    EXPECT_EQ(moved.plugged, (std::vector<std::string>{"B"})) << "a new path is a new attachment";
+    EXPECT_FALSE(FindBoard(&registry, "B")->stateKnown);
+
+    ScanChanges bad = ApplyScan(&registry, Listing({{"", "sim:0"},
+                                                    {"A", "sim:3"},
+                                                    {"x/y", "sim:4"},
+                                                    {"D", "sim:5"},
+                                                    {"D", "sim:6"},
+                                                    {"B", "sim:7"}}));
+    EXPECT_TRUE(bad.plugged.empty());
+    EXPECT_TRUE(bad.unplugged.empty());
+    EXPECT_EQ(registry.bridged, (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(FindBoard(&registry, "D"), nullptr) << "boards that share a serial are not bridged";
+    ASSERT_EQ(bad.newProblems.size(), 3u);
+    EXPECT_NE(bad.newProblems[0].find("sim:0 has an empty serial number"), std::string::npos);
+    EXPECT_NE(bad.newProblems[1].find("sim:4 has the serial number \"x/y\""), std::string::npos);
+    EXPECT_NE(bad.newProblems[2].find("sim:5, sim:6 share the serial number \"D\""), std::string::npos);
+    for (const std::string &problem : bad.newProblems) {
+        EXPECT_NE(problem.find("write a new serial"), std::string::npos) << "names the cure: " << problem;
+    }
+    ScanChanges again = ApplyScan(&registry, Listing({{"", "sim:0"},
+                                                      {"A", "sim:3"},
+                                                      {"x/y", "sim:4"},
+                                                      {"D", "sim:5"},
+                                                      {"D", "sim:6"},
+                                                      {"B", "sim:7"}}));
+    EXPECT_TRUE(again.newProblems.empty()) << "a problem is reported once, not at every scan";
+
+    ScanChanges duplicate = ApplyScan(&registry, Listing({{"A", "sim:3"}, {"B", "sim:7"}, {"A", "sim:8"}}));
+    EXPECT_EQ(duplicate.unplugged, (std::vector<std::string>{"A"})) << "a bridged board that gains a twin";
+    EXPECT_EQ(registry.bridged, (std::vector<std::string>{"B"}));
+}
+
+TEST(Backoff, DoublesFromOneToSixtySecondsWithJitterAndResets) {
+    Backoff backoff;
+    double previousHigh = 0;
+    for (int attempt = 0; attempt < 12; ++attempt) {
+        Backoff low = backoff;
+        Backoff high = backoff;
+        double lowest = NextBackoff(&low, 0.0);
+        double highest = NextBackoff(&high, 0.999999);
+        EXPECT_GE(lowest, 1.0);
+        EXPECT_LE(highest, 60.0);
+        EXPECT_LT(lowest, highest + 1e-9);
+        EXPECT_GE(highest, previousHigh - 1e-9) << "never shrinks before a success";
+        previousHigh = highest;
+        NextBackoff(&backoff, 0.5);
+    }
+    EXPECT_EQ(NextBackoff(&backoff, 0.5), 60.0) << "the nominal pause stops at 60 s";
+    ResetBackoff(&backoff);
+    EXPECT_EQ(NextBackoff(&backoff, 0.0), 1.0);
+    EXPECT_EQ(NextBackoff(&backoff, 0.5), 2.0);
+    EXPECT_EQ(NextBackoff(&backoff, 0.0), 3.0) << "jitter: from three quarters of the nominal 4 s";
+    EXPECT_NEAR(NextBackoff(&backoff, 0.999), 10.0, 0.01) << "to five quarters of the nominal 8 s";
+}
+
+}  // namespace
