@@ -1,6 +1,7 @@
 #include "mqtt/mqtt_link.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 #include <poll.h>
 #include <time.h>
 #include <unistd.h>
@@ -24,10 +25,21 @@ MqttLink *LinkOf(void *userdata) {
 
 // Why libmosquitto gave up on a connection or an attempt.
 std::string ErrorText(int code) {
-    if (code == MOSQ_ERR_ERRNO) {
-        return std::strerror(errno);
+    std::string text = code == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(code);
+    if (!text.empty() && text.back() == '.') {
+        text.pop_back();
     }
-    return mosquitto_strerror(code);
+    return text;
+}
+
+// libmosquitto's own errors and warnings carry the detail that its result
+// codes lack, such as why a TLS handshake failed.
+void OnLibraryLog(mosquitto *, void *, int level, const char *text) {
+    if ((level & (MOSQ_LOG_ERR | MOSQ_LOG_WARNING)) != 0) {
+        LogEvent("libmosquitto: %s", text);
+    } else {
+        LogDetail("libmosquitto: %s", text);
+    }
 }
 
 void ScheduleAttempt(MqttLink *link, const std::string &what, double now) {
@@ -49,7 +61,8 @@ void ConnectionOver(MqttLink *link, int code, double now) {
     std::string what;
     if (link->refusal != 0) {
         what = "the broker at " + link->broker +
-               " refused the connection: " + mosquitto_connack_string(link->refusal);
+               " refused the connection: " + mosquitto_reason_string(link->refusal) +
+               " (check username, password-file and the broker's ACL)";
     } else if (wasConnected) {
         what = "lost the connection to " + link->broker + ": " + ErrorText(code);
     } else {
@@ -59,7 +72,7 @@ void ConnectionOver(MqttLink *link, int code, double now) {
     ScheduleAttempt(link, what, now);
 }
 
-void OnConnect(mosquitto *, void *userdata, int code) {
+void OnConnect(mosquitto *, void *userdata, int code, int, const mosquitto_property *) {
     MqttLink *link = LinkOf(userdata);
     if (code != 0) {
         link->refusal = code;
@@ -73,7 +86,7 @@ void OnConnect(mosquitto *, void *userdata, int code) {
     }
 }
 
-void OnDisconnect(mosquitto *, void *userdata, int code) {
+void OnDisconnect(mosquitto *, void *userdata, int code, const mosquitto_property *) {
     ConnectionOver(LinkOf(userdata), code == 0 ? MOSQ_ERR_CONN_LOST : code, MonotonicSeconds());
 }
 
@@ -90,10 +103,23 @@ void OnMessage(mosquitto *, void *userdata, const mosquitto_message *message) {
     }
 }
 
-void OnPublish(mosquitto *, void *userdata, int messageId) {
+// A publish that the broker refused (its ACL, say) is logged: under MQTT 5
+// the acknowledgement says so, where MQTT 3.1.1 would drop it silently.
+void OnPublish(mosquitto *, void *userdata, int messageId, int reason, const mosquitto_property *) {
     MqttLink *link = LinkOf(userdata);
+    if (reason >= 0x80) {
+        LogEvent("the broker refused a publish: %s", mosquitto_reason_string(reason));
+    }
     if (messageId == link->offlineMessageId) {
         link->offlineAcknowledged = true;
+    }
+}
+
+void OnSubscribe(mosquitto *, void *, int, int count, const int *granted, const mosquitto_property *) {
+    for (int i = 0; i < count; ++i) {
+        if (granted[i] >= 0x80) {
+            LogEvent("the broker refused a subscription: %s", mosquitto_reason_string(granted[i]));
+        }
     }
 }
 
@@ -139,10 +165,15 @@ bool LinkCreate(MqttLink *link, const BridgeConfig &config, const std::string &s
     link->broker = config.brokerHost + ":" + std::to_string(config.brokerPort);
     link->handlers = handlers;
     link->jitterSeed = static_cast<unsigned>(getpid()) ^ static_cast<unsigned>(MonotonicSeconds() * 1e6);
-    mosquitto_connect_callback_set(link->client, OnConnect);
-    mosquitto_disconnect_callback_set(link->client, OnDisconnect);
+    // MQTT 5: refusals come with their reasons, and a subscription can keep
+    // the retain flag of a message published while the bridge is connected.
+    mosquitto_int_option(link->client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    mosquitto_connect_v5_callback_set(link->client, OnConnect);
+    mosquitto_disconnect_v5_callback_set(link->client, OnDisconnect);
     mosquitto_message_callback_set(link->client, OnMessage);
-    mosquitto_publish_callback_set(link->client, OnPublish);
+    mosquitto_publish_v5_callback_set(link->client, OnPublish);
+    mosquitto_subscribe_v5_callback_set(link->client, OnSubscribe);
+    mosquitto_log_callback_set(link->client, OnLibraryLog);
     const char offline[] = "offline";
     if (!Check(mosquitto_will_set(link->client, statusTopic.c_str(), static_cast<int>(sizeof offline - 1),
                                   offline, QOS, true),
@@ -229,7 +260,10 @@ bool LinkPublish(MqttLink *link, const std::string &topic, const std::string &pa
 }
 
 void LinkSubscribe(MqttLink *link, const std::string &filter) {
-    int result = mosquitto_subscribe(link->client, nullptr, filter.c_str(), QOS);
+    // Retain as published: a command published with the retain flag is seen
+    // as such, and refused, also while the bridge is subscribed.
+    int result = mosquitto_subscribe_v5(link->client, nullptr, filter.c_str(), QOS, MQTT_SUB_OPT_RETAIN_AS_PUBLISHED,
+                                        nullptr);
     if (result != MOSQ_ERR_SUCCESS) {
         LogEvent("cannot subscribe to %s: %s", filter.c_str(), ErrorText(result).c_str());
     }

@@ -17,8 +17,8 @@ struct LinkHandlers {
     void *context = nullptr;
     // The broker accepted the connection: subscribe and publish everything retained.
     void (*connected)(void *context) = nullptr;
-    // A message on a subscribed topic. retained is true for a message that the
-    // broker stored before this subscription.
+    // A message on a subscribed topic. retained is the flag it was published
+    // with, or set for a message that the broker had stored.
     void (*message)(void *context, const std::string &topic, const std::string &payload,
                     bool retained) = nullptr;
 };

@@ -1,0 +1,296 @@
+"""rxb540-mqtt as a process, against a real mosquitto and simulated hosts.
+Run by scripts/checks/15-mqtt.sh with RXB540_MQTT_PROGRAM naming the bridge
+built on the simulated host."""
+
+import json
+import os
+import shutil
+import signal
+import ssl
+import time
+import unittest
+
+import harness
+from harness import Bridge, Host, board_line
+from mqtt_client import Client
+
+HOST_IDS = ["h%d" % n for n in range(1, 14)]
+FOLDER = None
+BROKER = None
+
+
+def setUpModule():
+    global FOLDER, BROKER
+    if not harness.PROGRAM or not os.access(harness.PROGRAM, os.X_OK):
+        raise RuntimeError("RXB540_MQTT_PROGRAM must name the rxb540-mqtt program, not %r" % harness.PROGRAM)
+    FOLDER = harness.temporary_folder()
+    BROKER = harness.Broker(FOLDER, {host_id: "pw-" + host_id for host_id in HOST_IDS})
+    BROKER.start()
+
+
+def tearDownModule():
+    if BROKER:
+        BROKER.stop()
+    if FOLDER and not os.environ.get("RXB540_KEEP_TEST_FILES"):
+        shutil.rmtree(FOLDER, ignore_errors=True)
+
+
+class BridgeCase(unittest.TestCase):
+    """Each test uses host-ids of its own, so retained topics never mix."""
+
+    def setUp(self):
+        self.bridges = []
+        self.tester = BROKER.tester()
+        self.tester.subscribe("rxb540/#")
+        self.tester.subscribe("homeassistant/#")
+        self.addCleanup(self.tester.close)
+
+    def tearDown(self):
+        for bridge in self.bridges:
+            if bridge.process.poll() is None:
+                bridge.stop(signal.SIGKILL)
+            if self.failed():
+                harness.report("--- log of rxb540-mqtt %s:\n%s" % (bridge.host_id, bridge.log()))
+
+    def failed(self):
+        result = getattr(self._outcome, "result", None)
+        return result is not None and any(test is self for test, _ in result.errors + result.failures)
+
+    def start(self, host_id, lines, settings="", credentials=True, port=None, wait=True):
+        host = Host(FOLDER, host_id, lines)
+        if credentials:
+            settings = "username %s\npassword-file %s\n%s" % (
+                host_id, harness.user_password(FOLDER, host_id, "pw-" + host_id), settings)
+        bridge = Bridge(FOLDER, host, host_id, port or BROKER.port, settings)
+        self.bridges.append(bridge)
+        if wait:
+            self.expect("rxb540/%s/status" % host_id, "online", timeout=5)
+        return bridge, host
+
+    def expect(self, topic, payload, start=0, timeout=3.0, client=None):
+        """The message on topic with payload (a text, or a test of it) from index start on."""
+        client = client or self.tester
+        test = payload if callable(payload) else (lambda text: text == payload)
+        found = client.wait_for(lambda m: m.topic == topic and test(m.payload), timeout, start)
+        if found is None:
+            self.fail("no %r on %s within %.1f s; received: %s" % (payload, topic, timeout, client.since(start)[-12:]))
+        return found
+
+    def errors(self, host_id, start):
+        return [json.loads(m.payload) for m in self.tester.since(start) if m.topic == "rxb540/%s/error" % host_id]
+
+    def command(self, host_id, suffix, payload, expect_error=None, retain=False):
+        """Publishes a command; with expect_error, waits for the error that
+        names it and returns it."""
+        start = self.tester.mark()
+        topic = "rxb540/%s/%s" % (host_id, suffix)
+        self.tester.publish(topic, payload, retain=retain)
+        if expect_error is None:
+            return None
+        message = self.expect("rxb540/%s/error" % host_id,
+                              lambda text: json.loads(text)["topic"] == topic and expect_error in json.loads(text)["error"],
+                              start)
+        return json.loads(message.payload)
+
+
+class Commands(BridgeCase):
+    def test_payload_table_good_bad_and_retained(self):
+        self.tester.publish("rxb540/h1/S1/set", "9", retain=True)  # a stale command, hours old
+        bridge, host = self.start("h1", [board_line("S1"), board_line("S2")])
+        self.expect("rxb540/h1/error", lambda text: "retained command is ignored" in json.loads(text)["error"])
+        self.assertEqual(host.reports(), [], "a retained command switches nothing")
+        self.tester.publish("rxb540/h1/S1/set", "", retain=True)  # cleared again
+
+        rows = [  # suffix, payload, the state of S1 afterwards, or the error
+            ("S1/set", "5", 5, None), ("S1/set", "255", 255, None), ("S1/set", "0", 0, None),
+            ("S1/set", "256", None, "0 to 255 in decimal"), ("S1/set", "-1", None, "0 to 255"),
+            ("S1/set", " 5", None, "0 to 255"), ("S1/set", "5\n", None, "0 to 255"),
+            ("S1/set", "abc", None, "0 to 255"), ("S1/set", "0x10", None, "0 to 255"),
+            ("S1/relay/1/set", "on", None, "ON, OFF or TOGGLE"), ("S1/relay/9/set", "ON", None, "no relay 9"),
+            ("S1/relay/0/set", "ON", None, "no relay 0"), ("NOPE/set", "1", None, "no board with the serial number NOPE"),
+        ]
+        state = 0
+        for suffix, payload, new_state, error in rows:
+            with self.subTest(suffix=suffix, payload=payload):
+                before = len(host.reports())
+                start = self.tester.mark()
+                found = self.command("h1", suffix, payload, expect_error=error)
+                if error:
+                    self.assertEqual(found["payload"], payload)
+                    self.assertEqual(len(host.reports()), before, "nothing is sent")
+                else:
+                    state = new_state
+                    self.expect("rxb540/h1/S1/state", str(state), start)
+                    self.assertEqual(host.state("S1"), state)
+        start = self.tester.mark()
+        self.command("h1", "S1/set", "7", expect_error="retained command is ignored", retain=True)
+        self.tester.publish("rxb540/h1/S1/set", "", retain=True)
+        self.assertEqual(host.state("S1"), state, "a retained command published live is refused as well")
+        self.assertEqual(host.state("S2"), 0, "the other board is never touched")
+        self.assertEqual(bridge.stop(), 0)
+
+    def test_relay_read_modify_write_and_unknown_state(self):
+        _, host = self.start("h2", [board_line("S1"), board_line("S9", "feature=fail")], "relays 4\n")
+        self.command("h2", "S1/relay/2/set", "ON", expect_error="unknown")
+        self.assertEqual(host.reports(), [], "nothing is sent on an unknown state")
+        error = self.command("h2", "S1/relay/2/set", "ON", expect_error="send a whole state to rxb540/h2/S1/set")
+        self.assertEqual(error["payload"], "ON")
+        for suffix, payload, state in [("S1/set", "5", 5), ("S1/relay/2/set", "ON", 7), ("S1/relay/1/set", "TOGGLE", 6),
+                                       ("S1/relay/3/set", "OFF", 2), ("S1/relay/3/set", "OFF", 2),
+                                       ("S1/relay/4/set", "TOGGLE", 10)]:
+            start = self.tester.mark()
+            self.command("h2", suffix, payload)
+            self.expect("rxb540/h2/S1/state", str(state), start)
+            self.assertEqual(host.state("S1"), state, (suffix, payload))
+        for relay, value in [(1, "OFF"), (2, "ON"), (3, "OFF"), (4, "ON")]:
+            self.expect("rxb540/h2/S1/relay/%d" % relay, value, start)
+        self.command("h2", "S1/relay/5/set", "ON", expect_error="the relays are 1 to 4")
+        start = self.tester.mark()
+        self.command("h2", "S9/set", "1", expect_error="refused the report")
+        time.sleep(0.3)
+        self.assertFalse([m for m in self.tester.since(start) if m.topic == "rxb540/h2/S9/state"],
+                         "a refused report changes no state")
+        self.command("h2", "S9/relay/1/set", "ON", expect_error="unknown")
+
+
+class Boards(BridgeCase):
+    def test_plug_unplug_replug_and_boards_not_bridged(self):
+        _, host = self.start("h3", [board_line("S1")], "initial-state 3\n")
+        self.expect("rxb540/h3/S1/state", "3")
+        self.assertEqual(host.state("S1"), 3, "initial-state is written to a board first seen")
+        start = self.tester.mark()
+        host.write([board_line("S1", "state=3"), board_line("S4")])
+        self.expect("rxb540/h3/boards", '["S1", "S4"]', start)
+        self.expect("rxb540/h3/S4/availability", "online", start)
+        self.expect("rxb540/h3/S4/state", "3", start)
+        self.command("h3", "S4/set", "8")
+        self.expect("rxb540/h3/S4/state", "8", start)
+
+        start = self.tester.mark()
+        host.write([board_line("S1", "state=3")])
+        self.expect("rxb540/h3/S4/availability", "offline", start)
+        self.expect("rxb540/h3/boards", '["S1"]', start)
+        self.command("h3", "S4/set", "1", expect_error="not attached")
+        start = self.tester.mark()
+        host.write([board_line("S4", "state=8"), board_line("S1", "state=3")])
+        self.expect("rxb540/h3/S4/availability", "online", start)
+        self.expect("rxb540/h3/boards", '["S4", "S1"]', start)
+
+        start = self.tester.mark()
+        host.write([board_line("S4", "state=3"), board_line("S1", "state=3"), board_line(""), board_line("a/b"),
+                    board_line("D1"), board_line("D1")])
+        for text in ["sim:3 has an empty serial number", 'sim:4 has the serial number \\"a/b\\"',
+                     'sim:5, sim:6 share the serial number \\"D1\\"']:
+            self.expect("rxb540/h3/error", lambda payload, text=text: text in payload, start)
+        time.sleep(2.2)  # two more scans
+        problems = self.errors("h3", start)
+        self.assertEqual(len(problems), 3, "each problem is reported once: %s" % problems)
+        self.assertTrue(all("write a new serial" in p["error"] and p["topic"] is None for p in problems), problems)
+        self.command("h3", "S1/set", "1")
+        self.expect("rxb540/h3/S1/state", "1", start)
+        self.command("h3", "D1/set", "1", expect_error="no board with the serial number D1")
+
+
+class Connection(BridgeCase):
+    def test_broker_down_at_start_and_restarted(self):
+        _, host = self.start("h4", [board_line("S1")])
+        self.command("h4", "S1/set", "6")
+        self.expect("rxb540/h4/S1/state", "6")
+        self.tester.close()
+        BROKER.stop()
+        late, _ = self.start("h5", [board_line("S5")], wait=False)  # the broker is down at its start
+        time.sleep(1.5)
+        BROKER.start(keep_ports=True)
+        self.tester = BROKER.tester()
+        self.addCleanup(self.tester.close)
+        self.tester.subscribe("rxb540/#")
+        for host_id in ("h4", "h5"):
+            self.expect("rxb540/%s/status" % host_id, "online", timeout=8)
+        self.expect("rxb540/h4/S1/state", "6")  # republished: the broker kept nothing
+        self.expect("rxb540/h4/boards", '["S1"]')
+        start = self.tester.mark()
+        self.command("h4", "S1/set", "2")
+        self.expect("rxb540/h4/S1/state", "2", start)
+        self.assertEqual(host.state("S1"), 2)
+        self.assertIsNone(late.process.poll(), "a bridge that met no broker at its start keeps running")
+        self.assertIn("cannot connect to 127.0.0.1", late.log())
+        self.assertIn("lost the connection", self.bridges[0].log())
+
+    def test_kill_9_publishes_the_will_and_sigterm_the_clean_offline(self):
+        killed, _ = self.start("h6", [board_line("S1")])
+        start = self.tester.mark()
+        killed.stop(signal.SIGKILL)
+        self.expect("rxb540/h6/status", "offline", start)
+        stopped, host = self.start("h7", [board_line("S1")])
+        start = self.tester.mark()
+        self.assertEqual(stopped.stop(signal.SIGTERM), 0)
+        self.expect("rxb540/h7/status", "offline", start)
+        with open(host.log) as log:
+            events = [line.split()[0] for line in log if line.strip()]
+        self.assertEqual(events.count("open"), events.count("close"), "every board handle is closed")
+        snapshot = BROKER.tester()
+        snapshot.subscribe("rxb540/h7/status")
+        self.expect("rxb540/h7/status", "offline", client=snapshot)
+        self.assertTrue(snapshot.messages[0].retain)
+        snapshot.close()
+
+    def test_refused_credentials_are_retried_at_a_bounded_pace(self):
+        log_before = BROKER.read_log().count("New connection from")
+        bridge, _ = self.start("h8", [board_line("S1")], credentials=False,
+                               settings="username h8\npassword-file %s\n"
+                               % harness.user_password(FOLDER, "h8-wrong", "not-the-password"), wait=False)
+        time.sleep(7.5)
+        attempts = BROKER.read_log().count("New connection from") - log_before
+        refusals = bridge.log().count("refused the connection")
+        self.assertGreaterEqual(attempts, 3, "it keeps trying")
+        self.assertLessEqual(attempts, 5, "1, 2, 4 s apart, never a tight loop")
+        self.assertIn(refusals, (attempts - 1, attempts), "one log line per attempt:\n" + bridge.log())
+        self.assertIn("next attempt in", bridge.log())
+        self.assertIsNone(bridge.process.poll())
+
+    def test_tls_with_the_right_and_a_wrong_ca(self):
+        self.start("h9", [board_line("S1")], "cafile %s\n" % BROKER.ca, port=BROKER.tls_port)
+        self.command("h9", "S1/set", "4")
+        self.expect("rxb540/h9/S1/state", "4")
+        wrong, _ = self.start("h10", [board_line("S1")], "cafile %s\n" % BROKER.wrong_ca, port=BROKER.tls_port,
+                              wait=False)
+        time.sleep(2)
+        self.assertIsNone(self.tester.wait_for(lambda m: m.topic == "rxb540/h10/status", 0.1))
+        self.assertIn("cannot connect to 127.0.0.1", wrong.log())
+        self.assertIn("certificate verify failed", wrong.log())
+        self.assertIsNone(wrong.process.poll())
+
+
+class HomeAssistantAndFleet(BridgeCase):
+    def test_discovery_payloads_and_republish_on_home_assistant_online(self):
+        self.start("h11", [board_line("S.1")], "relays 2\n")
+        topic = "homeassistant/switch/rxb540_h11_S_1/relay2/config"
+        config = json.loads(self.expect(topic, lambda text: True).payload)
+        self.assertEqual(config["unique_id"], "rxb540_h11_S.1_relay2")
+        self.assertEqual(config["command_topic"], "rxb540/h11/S.1/relay/2/set")
+        self.assertEqual(config["state_topic"], "rxb540/h11/S.1/relay/2")
+        self.assertEqual([a["topic"] for a in config["availability"]], ["rxb540/h11/status", "rxb540/h11/S.1/availability"])
+        self.assertEqual(config["availability_mode"], "all")
+        self.assertEqual(config["device"]["identifiers"], ["rxb540_h11_S.1"])
+        self.assertIsNone(self.tester.wait_for(lambda m: m.topic.endswith("/relay3/config") and "h11" in m.topic, 0.3))
+        self.expect("rxb540/h11/S.1/relay/1", "None")
+        start = self.tester.mark()
+        self.tester.publish("homeassistant/status", "online")
+        self.expect(topic, lambda text: json.loads(text) == config, start)
+        self.command("h11", "S.1/relay/2/set", "ON", expect_error="unknown")
+
+    def test_two_bridges_with_their_own_host_ids_on_one_broker(self):
+        _, first = self.start("h12", [board_line("SAME")], "discovery-prefix none\n")
+        _, second = self.start("h13", [board_line("SAME")], "discovery-prefix none\n")
+        start = self.tester.mark()
+        self.command("h13", "SAME/set", "12")
+        self.expect("rxb540/h13/SAME/state", "12", start)
+        self.assertEqual(second.state("SAME"), 12)
+        self.assertEqual(first.state("SAME"), 0, "the other host's board of the same serial is untouched")
+        time.sleep(1)
+        for bridge in self.bridges:
+            self.assertNotIn("lost the connection", bridge.log(), "no client id collision")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
