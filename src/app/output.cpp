@@ -35,8 +35,8 @@ const char *WindowsErrorText(DWORD error) {
 
 void PrintListedSerial(const char *serial) {
     for (const char *p = serial; *p != '\0'; ++p) {
-        const unsigned char byte = static_cast<unsigned char>(*p);
-        std::putchar((byte < 0x20 || byte == 0x7F) ? '?' : byte);
+        const unsigned char c = static_cast<unsigned char>(*p);
+        std::putchar((c < 0x20 || c == 0x7F) ? '?' : c);
     }
     std::putchar('\n');
 }
