@@ -133,6 +133,24 @@ bool SimHostLoadFile(const char *path, std::string *error) {
     return true;
 }
 
+bool SimHostReloadFile(const char *path, std::string *error) {
+    SimHost &host = Host();
+    const std::size_t handlesHandedOut = host.handlesHandedOut;
+    std::vector<OpenHandle> openHandles = std::move(host.openHandles);
+    std::vector<long> listSizes = std::move(host.listSizes);
+    std::vector<SimFeatureCall> featureCalls = std::move(host.featureCalls);
+    const bool loaded = SimHostLoadFile(path, error);
+    host.handlesHandedOut = handlesHandedOut;
+    host.openHandles = std::move(openHandles);
+    host.featureCalls = std::move(featureCalls);
+    host.listSizes = std::move(listSizes);
+    const long interfaces = static_cast<long>(host.interfaces.size());
+    for (long &size : host.listSizes) {
+        size = std::min(size, interfaces);
+    }
+    return loaded;
+}
+
 void SimHostSetLog(const char *path) {
     Host().logPath = path == nullptr ? "" : path;
 }

@@ -175,6 +175,12 @@ DeviceResult FindRelayBoard(HidHandle *handle, SerialSelector selector) {
                          selector);
 }
 
+// A visitor that keeps "path serial" of every board it meets.
+BoardChoice KeepPathAndSerial(void *context, const char *path, const char *serial) {
+    static_cast<std::vector<std::string> *>(context)->push_back(std::string(path) + " " + serial);
+    return BoardChoice::PASS_OVER;
+}
+
 struct LinuxHidraw : ::testing::Test {
     std::string root;
 
@@ -498,10 +504,11 @@ TEST_F(LinuxHidraw, DiscoveryFindsTheBoardsThroughThisBackend) {
     ASSERT_EQ(unlink(DevPath(3).c_str()), 0);
     AddUsbHidNode(root, 0, 9, 0x1234, 0x5678, {RELAY_MANUFACTURER, RELAY_PRODUCT, "D"});
 
-    ::testing::internal::CaptureStdout();
+    std::vector<std::string> met;
+    const BoardSearch listing = {nullptr, KeepPathAndSerial, &met};
     HidHandle handle = nullptr;
-    EXPECT_EQ(FindRelayBoard(&handle, nullptr), DEVICE_NOT_FOUND);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "A\nB\n");
+    EXPECT_EQ(SearchRelayBoards(&handle, listing), DEVICE_NOT_FOUND);
+    EXPECT_EQ(met, (std::vector<std::string>{DevPath(2) + " A", DevPath(10) + " B"}));
 
     const struct {
         const char *selector;

@@ -1,0 +1,56 @@
+#include "app/output.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include "rxb540.h"
+
+namespace {
+
+#ifdef _WIN32
+// The system's message for an error of the Windows API, without its line end.
+const char *WindowsErrorText(DWORD error) {
+    static char text[256];
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                        error, 0, text, sizeof text, nullptr);
+    if (length == 0) {
+        std::snprintf(text, sizeof text, "Windows error %lu", static_cast<unsigned long>(error));
+        return text;
+    }
+    std::size_t end = length;
+    while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n' || text[end - 1] == ' ')) {
+        --end;
+    }
+    text[end] = '\0';
+    return text;
+}
+#endif
+
+}  // namespace
+
+// Control bytes are shown as '?', the C1 range 0x80-0x9F included: 0x9B is
+// the 8-bit form of the terminal's escape sequence introducer (CSI).
+void PrintListedSerial(const char *serial) {
+    for (const char *p = serial; *p != '\0'; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+        std::putchar(control ? '?' : c);
+    }
+    std::putchar('\n');
+}
+
+const char *ResultReason(int code) {
+    if (code != RXB540_ERROR_PLATFORM) {
+        return rxb540_strerror(code);
+    }
+#ifdef _WIN32
+    return WindowsErrorText(GetLastError());
+#else
+    return std::strerror(errno);
+#endif
+}
