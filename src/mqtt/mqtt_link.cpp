@@ -262,8 +262,8 @@ bool LinkPublish(MqttLink *link, const std::string &topic, const std::string &pa
 void LinkSubscribe(MqttLink *link, const std::string &filter) {
     // Retain as published: a command published with the retain flag is seen
     // as such, and refused, also while the bridge is subscribed.
-    int result = mosquitto_subscribe_v5(link->client, nullptr, filter.c_str(), QOS, MQTT_SUB_OPT_RETAIN_AS_PUBLISHED,
-                                        nullptr);
+    int result = mosquitto_subscribe_v5(link->client, nullptr, filter.c_str(), QOS,
+                                        MQTT_SUB_OPT_RETAIN_AS_PUBLISHED, nullptr);
     if (result != MOSQ_ERR_SUCCESS) {
         LogEvent("cannot subscribe to %s: %s", filter.c_str(), ErrorText(result).c_str());
     }

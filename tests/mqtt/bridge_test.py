@@ -6,13 +6,12 @@ import json
 import os
 import shutil
 import signal
-import ssl
+import subprocess
 import time
 import unittest
 
 import harness
 from harness import Bridge, Host, board_line
-from mqtt_client import Client
 
 HOST_IDS = ["h%d" % n for n in range(1, 14)]
 FOLDER = None
@@ -91,6 +90,36 @@ class BridgeCase(unittest.TestCase):
                               lambda text: json.loads(text)["topic"] == topic and expect_error in json.loads(text)["error"],
                               start)
         return json.loads(message.payload)
+
+
+class CommandLine(unittest.TestCase):
+    def run_bridge(self, *arguments):
+        return subprocess.run([harness.PROGRAM, *arguments], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              text=True, timeout=10)
+
+    def test_options_and_faults_that_stop_it_at_once(self):
+        self.assertIn("Usage: rxb540-mqtt [--config FILE] [--verbose]", self.run_bridge("--help").stdout)
+        self.assertRegex(self.run_bridge("--version").stdout, r"^rxb540-mqtt \d+\.\d+\.\d+ \(librxb540 ")
+        unknown = self.run_bridge("--password", "x")
+        self.assertEqual(unknown.returncode, 2)
+        self.assertIn("unknown argument: --password", unknown.stderr)
+        config = os.path.join(FOLDER, "faulty.conf")
+        secret = os.path.join(FOLDER, "readable.password")
+        with open(secret, "w") as out:
+            out.write("pw\n")
+        os.chmod(secret, 0o644)
+        for text, error in [("relays 4\ncolour red\n", config + ':2: unknown key: "colour"'),
+                            ("username u\npassword-file %s\n" % secret,
+                             config + ":2: password-file: %s can be read by others than its owner (mode 0644)" % secret)]:
+            with open(config, "w") as out:
+                out.write(text)
+            result = self.run_bridge("--config", config)
+            self.assertEqual(result.returncode, 1, result.stderr)
+            self.assertEqual(len(result.stderr.splitlines()), 1, "one line: %r" % result.stderr)
+            self.assertIn("rxb540-mqtt: " + error, result.stderr)
+        missing = self.run_bridge("--config", os.path.join(FOLDER, "none.conf"))
+        self.assertEqual(missing.returncode, 1)
+        self.assertIn("none.conf: cannot read: No such file or directory", missing.stderr)
 
 
 class Commands(BridgeCase):

@@ -6,7 +6,6 @@ host file, and rxb540-mqtt processes built on the simulated host."""
 import os
 import signal
 import socket
-import ssl
 import subprocess
 import sys
 import tempfile

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# rxb540-mqtt as a process: built on the simulated host, run against a real
+# mosquitto that the tests start on loopback ports of their own (password
+# file, ACL, a TLS listener with a throwaway CA). Its units run in 10-unit.
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+
+fail() {
+    echo "15-mqtt: $*" >&2
+    exit 1
+}
+
+for tool in mosquitto mosquitto_passwd openssl pkg-config; do
+    command -v "$tool" >/dev/null || fail "$tool is missing (scripts/checks/15-mqtt.packages lists the packages)"
+done
+pkg-config --exists libmosquitto || fail "libmosquitto-dev is missing (scripts/checks/15-mqtt.packages)"
+
+cmake --preset mqtt-sim >/dev/null || fail "configuring the mqtt-sim build failed"
+cmake --build --preset mqtt-sim || fail "building rxb540-mqtt on the simulated host failed"
+program=$PWD/build/mqtt-sim/rxb540-mqtt
+[ -x "$program" ] || fail "the build made no $program (was libmosquitto found?)"
+
+"$program" --version >/dev/null || fail "rxb540-mqtt --version failed"
+
+cd tests/mqtt || fail "tests/mqtt is missing"
+PYTHONDONTWRITEBYTECODE=1 RXB540_MQTT_PROGRAM=$program timeout 300 /usr/bin/python3 bridge_test.py ||
+    fail "the bridge's process tests failed (see above)"
