@@ -7,8 +7,12 @@
 #include <cstring>
 #include <cwchar>
 
+// Used only through hidapi's typedef hid_device, which cppcheck does not
+// follow back to this struct.
 struct hid_device_ {
+    // cppcheck-suppress unusedStructMember
     FakeHidDevice device;
+    // cppcheck-suppress unusedStructMember
     hid_device_info *info;  // made on the first hid_get_device_info
 };
 
