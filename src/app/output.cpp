@@ -36,7 +36,8 @@ const char *WindowsErrorText(DWORD error) {
 void PrintListedSerial(const char *serial) {
     for (const char *p = serial; *p != '\0'; ++p) {
         const unsigned char c = static_cast<unsigned char>(*p);
-        std::putchar((c < 0x20 || c == 0x7F) ? '?' : c);
+        const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+        std::putchar(control ? '?' : c);
     }
     std::putchar('\n');
 }

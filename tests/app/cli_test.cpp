@@ -95,6 +95,13 @@ TEST_F(Cli, ListNeverReportsAnErrorAndKeepsOneBoardPerLine) {
     const std::string unreadableSerial =
         "vid=0x16c0 pid=0x05df manufacturer=" + EscapeHostString(MANUFACTURER) + " product=RXB540\n";
     ExpectResult(Run(Board("a\\u000ab\\u000dc") + unreadableSerial, {"list"}), "a?b?c\n", "", 0);
+    // C1 bytes (0x9B is the 8-bit CSI) are shown as '?' too; the bytes above them stay.
+    const std::string c1 = Board("\\u0080x\\u009b2J\\u009f\\u00a0\\u00ff");
+    ExpectResult(Run(c1, {"list"}), "?x?2J?\xA0\xFF\n", "", 0);
+    const char *exactSerial =
+        "\x80x\x9B"
+        "2J\x9F\xA0\xFF";
+    ExpectResult(Run(c1, {"set", exactSerial, "1"}), "", "", 0);
 }
 
 TEST_F(Cli, SetWithTooFewArgumentsTouchesNoDevice) {
