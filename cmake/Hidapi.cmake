@@ -36,7 +36,9 @@ endif()
 message(STATUS "hidapi backend on ${RXB540_HIDAPI_PACKAGE} ${RXB540_HIDAPI_VERSION}")
 
 set(RXB540_HIDAPI_PLATFORM_SOURCES
+  src/platform/hidapi/device_access.cpp
   src/platform/hidapi/hidapi_backend.cpp
+  src/platform/hidapi/text_locale.cpp
   src/platform/hidapi/wide_text.cpp
   src/platform/shared/device_interface.cpp
   src/platform/shared/utf16_text.cpp

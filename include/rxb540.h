@@ -233,7 +233,9 @@ RXB540_API int rxb540_set_state(rxb540_board *board, unsigned char state);
  *        The cure for boards that share a serial number.
  * @param board An open board; must not be NULL.
  * @param serial 1 to 11 characters, each one of A-Z a-z 0-9 . _ - (safe in
- *        shells, file names and network topics); must not be NULL.
+ *        shells, file names and network topics), other than the keyword
+ *        "ANY" (which selects the first board, so a board carrying it could
+ *        not be chosen by its serial number); must not be NULL.
  * @return RXB540_OK, and rxb540_board_serial() gives the new text;
  *         RXB540_ERROR_COMMUNICATION when the board did not take the report;
  *         RXB540_ERROR_INVALID_ARGUMENT for a NULL board, or a NULL or

@@ -5,8 +5,9 @@
 
 // Prints one listed serial number as one line on standard output. Control
 // bytes would let a device break the listing into several lines or rewrite
-// the terminal, so they are shown as '?'; selection still uses the exact
-// bytes.
+// the terminal, so they are shown as '?'. That includes the C1 range
+// 0x80-0x9F, where 0x9B is the 8-bit form of the terminal's escape sequence
+// introducer (CSI). Selection still uses the exact bytes.
 void PrintListedSerial(const char *serial);
 
 // The reason for a result: the library's text, or for a device list that

@@ -80,7 +80,12 @@ bool IsSerialCharacter(char c) {
            c == '_' || c == '-';
 }
 
+// The keyword ANY is refused too: a board carrying it could never be chosen by
+// its serial number, since the keyword selects the first board.
 bool IsAllowedSerial(const char *serial) {
+    if (std::strcmp(serial, SERIAL_KEYWORD_ANY) == 0) {
+        return false;
+    }
     std::size_t length = 0;
     for (; serial[length] != '\0'; ++length) {
         if (length == MAX_WRITTEN_SERIAL || !IsSerialCharacter(serial[length])) {

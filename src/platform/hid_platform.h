@@ -182,6 +182,14 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
 // ignored. INVALID_HANDLE_VALUE, with nothing to close, for a null path, a
 // path that names no interface of this backend, another disposition, or an
 // interface that is gone or cannot be opened (permissions, say).
+// A backend may put off opening the device itself until a call first needs
+// it (a string or a feature report) and keep it open from then on, so that
+// reading the attributes of a device with other IDs never opens it. Such a
+// backend still refuses here what it can tell without opening (a path that
+// names nothing, a device that is gone or that the user may not open); a
+// device that then fails to open, or that is no longer the one that the list
+// described, makes every call that needs it fail. Closing a handle whose
+// device was never opened releases it as any other.
 HANDLE CreateFileA(PCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
@@ -195,7 +203,9 @@ BOOL CloseHandle(HANDLE hObject);
 
 // Fills VendorID and ProductID (16 bits each) and VersionNumber (the device's
 // release number, 0 where its bus does not tell it) and returns TRUE. Size is
-// set by the caller and left as it is. FALSE, with the record untouched, for
+// set by the caller and left as it is. A backend that opens devices only when
+// needed (see CreateFileA) answers from the list's record of the interface,
+// without opening the device. FALSE, with the record untouched, for
 // an invalid handle, a null record, or IDs that cannot be read.
 BOOLEAN HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes);
 
@@ -205,10 +215,13 @@ BOOLEAN HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes);
 // last whole character that fits before the zero unit: a character of two
 // units is never cut in half, an odd last byte is never written, and nothing
 // is written after the zero unit. An empty string that the device reports is
-// TRUE with the zero unit alone. FALSE, with the buffer untouched, for an
-// invalid handle, a null buffer, a BufferLength below 2 (no room for the zero
-// unit), or a device that has no such string or whose string cannot be read:
-// a string that cannot be read is a failure, never an empty string.
+// TRUE with the zero unit alone where the host tells an empty string from a
+// missing one (Windows); where it does not (the Linux kernel keeps no empty
+// string of a USB device), an empty string fails as a missing one does.
+// FALSE, with the buffer untouched, for an invalid handle, a null buffer, a
+// BufferLength below 2 (no room for the zero unit), or a device that has no
+// such string or whose string cannot be read: a string that cannot be read
+// is a failure, never an empty string.
 BOOLEAN HidD_GetManufacturerString(HANDLE HidDeviceObject, PVOID Buffer, ULONG BufferLength);
 
 BOOLEAN HidD_GetProductString(HANDLE HidDeviceObject, PVOID Buffer, ULONG BufferLength);

@@ -98,7 +98,9 @@ bool WriteDeviceAttributes(const std::string &dir, const GadgetDescription &desc
            MakeFolder(strings, error) &&
            WriteText(strings + "/manufacturer", description.manufacturer, error) &&
            WriteText(strings + "/product", description.product, error) &&
-           WriteText(strings + "/serialnumber", description.serial, error);
+           // Without a serial the string stays unset: the host finds no
+           // serial number string to read.
+           (description.serial.empty() || WriteText(strings + "/serialnumber", description.serial, error));
 }
 
 bool WriteHidFunction(const std::string &function, bool refusesReports, std::string *error) {

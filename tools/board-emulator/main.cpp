@@ -40,6 +40,7 @@ void PrintUsage(const char *program) {
                  "usage: %s [--udc NAME]... [--configfs DIR] [--name PREFIX] [--host-wait MS] GADGET...\n"
                  "  GADGET: board:SERIAL                             an RXB540 board\n"
                  "          refusing:SERIAL                          a board that refuses every report\n"
+                 "          noserial                                 a board without a serial number string\n"
                  "          hid:VID:PID:MANUFACTURER:PRODUCT:SERIAL  another HID device (IDs in hex)\n",
                  program);
 }
