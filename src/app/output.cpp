@@ -33,8 +33,6 @@ const char *WindowsErrorText(DWORD error) {
 
 }  // namespace
 
-// Control bytes are shown as '?', the C1 range 0x80-0x9F included: 0x9B is
-// the 8-bit form of the terminal's escape sequence introducer (CSI).
 void PrintListedSerial(const char *serial) {
     for (const char *p = serial; *p != '\0'; ++p) {
         const unsigned char c = static_cast<unsigned char>(*p);
