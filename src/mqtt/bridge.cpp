@@ -63,9 +63,13 @@ void BridgeStop(Bridge *bridge) {
 }
 
 void PublishBoard(Bridge *bridge, const KnownBoard &board) {
+    LinkPublish(&bridge->link, AvailabilityTopic(bridge->names, board.serial),
+                board.present ? "online" : "offline", true);
+    PublishBoardState(bridge, board);
+}
+
+void PublishBoardState(Bridge *bridge, const KnownBoard &board) {
     MqttLink *link = &bridge->link;
-    LinkPublish(link, AvailabilityTopic(bridge->names, board.serial), board.present ? "online" : "offline",
-                true);
     LinkPublish(link, StateTopic(bridge->names, board.serial),
                 board.stateKnown ? std::to_string(board.state) : "unknown", true);
     for (int relay = 1; relay <= bridge->config.relays; ++relay) {
@@ -105,7 +109,7 @@ bool ApplyState(Bridge *bridge, KnownBoard *board, unsigned char state, const st
     board->state = state;
     board->stateKnown = true;
     LogEvent("board %s: state %u", board->serial.c_str(), static_cast<unsigned>(state));
-    PublishBoard(bridge, *board);
+    PublishBoardState(bridge, *board);
     return true;
 }
 

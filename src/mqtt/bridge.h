@@ -35,6 +35,8 @@ void BridgeMessage(void *bridge, const std::string &topic, const std::string &pa
 
 // The retained topics of one board: availability, state, relays.
 void PublishBoard(Bridge *bridge, const KnownBoard &board);
+// Its state and relays only.
+void PublishBoardState(Bridge *bridge, const KnownBoard &board);
 
 // Home Assistant's config messages of every known board, when discovery is on.
 void PublishAllDiscovery(Bridge *bridge);

@@ -2,6 +2,8 @@
 
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <time.h>
 #include <unistd.h>
@@ -123,6 +125,21 @@ void OnSubscribe(mosquitto *, void *, int, int count, const int *granted, const 
     }
 }
 
+// The broker answers each of the bridge's QoS 1 messages with a small
+// acknowledgement and may hold the next command behind them until the bridge
+// acknowledges them at the TCP level (Nagle's algorithm on its side, delayed
+// ACKs on this one): acknowledging at once keeps a command from waiting up
+// to 40 ms for that. Linux re-arms delayed ACKs by itself, so this is asked
+// again before each read.
+void AcknowledgeAtOnce(int socket) {
+#ifdef TCP_QUICKACK
+    int on = 1;
+    setsockopt(socket, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+#else
+    (void)socket;
+#endif
+}
+
 void Attempt(MqttLink *link, double now) {
     int result = link->everAttempted ? mosquitto_reconnect_async(link->client)
                                      : mosquitto_connect_async(link->client, link->host.c_str(), link->port,
@@ -168,6 +185,9 @@ bool LinkCreate(MqttLink *link, const BridgeConfig &config, const std::string &s
     // MQTT 5: refusals come with their reasons, and a subscription can keep
     // the retain flag of a message published while the bridge is connected.
     mosquitto_int_option(link->client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // A command's answer is several small messages: without this, Nagle's
+    // algorithm holds each after the first until the broker's delayed ACK.
+    mosquitto_int_option(link->client, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_v5_callback_set(link->client, OnConnect);
     mosquitto_disconnect_v5_callback_set(link->client, OnDisconnect);
     mosquitto_message_callback_set(link->client, OnMessage);
@@ -231,6 +251,7 @@ void LinkService(MqttLink *link, short revents, double now) {
     }
     int result = MOSQ_ERR_SUCCESS;
     if ((revents & (POLLIN | POLLERR | POLLHUP)) != 0) {
+        AcknowledgeAtOnce(mosquitto_socket(link->client));
         result = mosquitto_loop_read(link->client, 1);
     }
     if (result == MOSQ_ERR_SUCCESS && link->socketOpen && mosquitto_want_write(link->client)) {

@@ -40,6 +40,7 @@ class Client:
 
     def __init__(self, port, client_id, username=None, password=None, tls_context=None, timeout=5.0):
         raw = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+        raw.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         self.sock = tls_context.wrap_socket(raw, server_hostname="localhost") if tls_context else raw
         self.messages = []
         self.cond = threading.Condition()
