@@ -66,7 +66,9 @@ add_library(rxb540::rxb540_static ALIAS rxb540_static)
 set_target_properties(rxb540_static PROPERTIES OUTPUT_NAME rxb540 EXPORT_NAME rxb540_static)
 target_include_directories(rxb540_static INTERFACE ${RXB540_PUBLIC_INCLUDE})
 target_compile_definitions(rxb540_static INTERFACE RXB540_STATIC)
-target_link_libraries(rxb540_static INTERFACE ${RXB540_BACKEND_LIBRARIES})
+# The library is C++ inside: a C program that links it statically needs the
+# C++ runtime (the hidraw backend uses none of it, and --as-needed drops it).
+target_link_libraries(rxb540_static INTERFACE ${RXB540_BACKEND_LIBRARIES} $<$<NOT:$<CXX_COMPILER_ID:MSVC>>:stdc++>)
 
 # pkg-config: the backend's own needs and the C++ runtime only for static links.
 if(WIN32)

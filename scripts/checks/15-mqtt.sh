@@ -15,9 +15,9 @@ for tool in mosquitto mosquitto_passwd openssl pkg-config; do
 done
 pkg-config --exists libmosquitto || fail "libmosquitto-dev is missing (scripts/checks/15-mqtt.packages)"
 
-cmake --preset mqtt-sim >/dev/null || fail "configuring the mqtt-sim build failed"
-cmake --build --preset mqtt-sim || fail "building rxb540-mqtt on the simulated host failed"
-program=$PWD/build/mqtt-sim/rxb540-mqtt
+cmake --preset library-sim >/dev/null || fail "configuring the library-sim build failed"
+cmake --build --preset library-sim --target rxb540-mqtt || fail "building rxb540-mqtt on the simulated host failed"
+program=$PWD/build/library-sim/rxb540-mqtt
 [ -x "$program" ] || fail "the build made no $program (was libmosquitto found?)"
 
 "$program" --version >/dev/null || fail "rxb540-mqtt --version failed"
