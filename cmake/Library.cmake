@@ -99,6 +99,20 @@ else()
   set(RXB540_PC_PREFIX "@RXB540_PC_PREFIX@")
 endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/rxb540.pc.in ${PROJECT_BINARY_DIR}/rxb540.pc.in @ONLY)
+
+set(RXB540_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/rxb540)
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/rxb540Config.cmake.in
+                              ${PROJECT_BINARY_DIR}/rxb540Config.cmake INSTALL_DESTINATION ${RXB540_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/rxb540ConfigVersion.cmake
+                                 COMPATIBILITY SameMajorVersion)
+
+install(TARGETS rxb540_shared EXPORT rxb540Targets
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT library
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library NAMELINK_COMPONENT development
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+install(TARGETS rxb540_static EXPORT rxb540Targets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        COMPONENT development)
+install(FILES include/rxb540.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 install(CODE "set(RXB540_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
   configure_file(\"${PROJECT_BINARY_DIR}/rxb540.pc.in\" \"${PROJECT_BINARY_DIR}/rxb540.pc\" @ONLY)"
         COMPONENT development)
