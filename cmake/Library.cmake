@@ -81,8 +81,10 @@ else()
   set(RXB540_PC_REQUIRES_PRIVATE "")
   set(RXB540_PC_LIBS_PRIVATE "-lstdc++")
 endif()
-# Paths below the prefix, which is the one given at install time
-# (cmake --install --prefix), so that an install anywhere finds itself.
+# Paths below the prefix. On Linux the prefix is the one given at install
+# time (cmake --install --prefix), so that an install anywhere finds itself;
+# the Windows .zip is unpacked anywhere, so there it is found from the .pc's
+# own folder.
 foreach(kind LIBDIR INCLUDEDIR)
   if(IS_ABSOLUTE "${CMAKE_INSTALL_${kind}}")
     set(RXB540_PC_${kind} "${CMAKE_INSTALL_${kind}}")
@@ -90,7 +92,12 @@ foreach(kind LIBDIR INCLUDEDIR)
     set(RXB540_PC_${kind} "\${prefix}/${CMAKE_INSTALL_${kind}}")
   endif()
 endforeach()
-set(RXB540_PC_PREFIX "@RXB540_PC_PREFIX@")
+if(WIN32)
+  file(RELATIVE_PATH RXB540_PC_UP "/root/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/root")
+  set(RXB540_PC_PREFIX "\${pcfiledir}/${RXB540_PC_UP}")
+else()
+  set(RXB540_PC_PREFIX "@RXB540_PC_PREFIX@")
+endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/rxb540.pc.in ${PROJECT_BINARY_DIR}/rxb540.pc.in @ONLY)
 
 set(RXB540_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/rxb540)

@@ -27,11 +27,11 @@ check_abi() {
     [ -f "$so" ] || fail "$so was not built"
     soname=$(readelf -d "$so" | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
     [ "$soname" = librxb540.so.0 ] || fail "$so has the SONAME '$soname', not librxb540.so.0"
-    sed -n 's/^ \([^ ]*\) .*/\1/p' packaging/debian/symbols | sort >"$work/symbols-expected"
+    sed -n 's/^ \([^ ]*\) .*/\1/p' packaging/debian/librxb540-0/symbols | sort >"$work/symbols-expected"
     exported_symbols "$so" >"$work/symbols-exported"
-    diff -u --label packaging/debian/symbols --label "exported by $so" \
+    diff -u --label packaging/debian/librxb540-0/symbols --label "exported by $so" \
         "$work/symbols-expected" "$work/symbols-exported" >&2 ||
-        fail "$so exports other symbols than packaging/debian/symbols lists"
+        fail "$so exports other symbols than packaging/debian/librxb540-0/symbols lists"
     echo "ABI: $so is librxb540.so.0 and exports exactly the $(wc -l <"$work/symbols-expected") listed symbols"
 }
 
