@@ -118,4 +118,6 @@ else()
       "C library for the RXB540 USB relay board - development files\nlibrxb540 lists the RXB540 relay boards attached to the host with their serial\nnumbers and interface paths, sets the relay state of one board and writes a\nnew serial number into a board, through a stable C interface.\n.\nThis package contains the header, the static library, and the files for\npkg-config and CMake's find_package.")
 endif()
 
+# rxb540-mqtt, where the bridge is built.
+include(cmake/MqttPackaging.cmake)
 include(CPack)

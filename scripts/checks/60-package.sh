@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The install story: staged file list, man page lint, bash completion, the
-# Debian packages (rxb540, librxb540-0, librxb540-dev) built and linted,
-# installed, rxb540 run from PATH and a program built against the library
-# with pkg-config and run, then purged.
+# Debian packages (rxb540, librxb540-0, librxb540-dev, rxb540-mqtt) built
+# and linted, installed, rxb540 run from PATH, a program built against the
+# library with pkg-config and run, rxb540-mqtt run as its service's user,
+# then purged.
 #
 # The machine is left as it was found. The packages are installed only where
 # that touches nothing of the user's: dpkg knows none of the three and none
@@ -18,10 +19,21 @@ cmake --build --preset package -j"$(nproc)"
 
 work=$(mktemp -d)
 installed_here=false
+made_user=false
+made_group=false
+# The bridge's package makes a system user and group and keeps them after a
+# purge (files may still belong to them); the ones made here go again.
+remove_made_accounts() {
+    if $made_user; then deluser --quiet --system rxb540-mqtt >/dev/null 2>&1 || true; fi
+    if $made_group; then delgroup --quiet --system rxb540 >/dev/null 2>&1 || true; fi
+    made_user=false
+    made_group=false
+}
 cleanup() {
     if $installed_here; then
         dpkg --purge "${PACKAGES[@]}" >/dev/null || true
     fi
+    remove_made_accounts
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -29,11 +41,15 @@ trap 'exit 130' INT TERM
 
 DESTDIR="$work/stage" cmake --install build/package >/dev/null
 (cd "$work/stage" && find . \( -type f -o -type l \) | sort) >"$work/staged-files"
-diff -u packaging/install-files.txt "$work/staged-files"
+# The systemd unit goes where systemd's pkg-config file says (/lib on Debian
+# 12, /usr/lib on Debian 13); the list names the Debian 12 place.
+unit_dir=$(sed -n 's/^RXB540_SYSTEMD_UNIT_DIR:STRING=//p' build/package/CMakeCache.txt)
+sed "s|^\./lib/systemd/system/|.${unit_dir:-/lib/systemd/system}/|" packaging/install-files.txt | sort >"$work/expected-files"
+diff -u "$work/expected-files" "$work/staged-files"
 echo "staged install: file list as expected"
 
-mandoc -Tlint -W warning man/rxb540.1
-echo "man page: mandoc lint clean"
+mandoc -Tlint -W warning man/rxb540.1 man/rxb540-mqtt.1
+echo "man pages: mandoc lint clean"
 
 bash -c '
     source packaging/bash-completion/rxb540
@@ -43,7 +59,7 @@ bash -c '
     [[ "${COMPREPLY[*]}" == "list set" ]] || { echo "completion of the empty word: ${COMPREPLY[*]}"; exit 1; }'
 echo "bash completion: l completes to list"
 
-readonly PACKAGES=(rxb540 librxb540-0 librxb540-dev)
+readonly PACKAGES=(rxb540 librxb540-0 librxb540-dev rxb540-mqtt)
 rm -f build/package/*.deb
 (cd build/package && cpack -G DEB >/dev/null)
 debs=()
@@ -71,7 +87,16 @@ dpkg-deb --ctrl-tarfile "${debs[1]}" | tar -xO ./symbols | cmp -s - packaging/de
     { echo "librxb540-0 does not carry packaging/debian/librxb540-0/symbols"; exit 1; }
 dpkg-deb --ctrl-tarfile "${debs[1]}" | tar -xO ./shlibs | grep -qx 'librxb540 0 librxb540-0 (>= [0-9.]*)' ||
     { echo "librxb540-0's shlibs file does not name librxb540.so.0"; exit 1; }
-echo "dependencies: rxb540 and librxb540-0 on the C library alone; librxb540-dev on librxb540-0 of its version"
+# The bridge: the library of at least its version, libmosquitto (found by
+# dpkg-shlibdeps), adduser for its system user; its configuration a conffile.
+depends=$(dpkg-deb -f "${debs[3]}" Depends)
+for needed in "librxb540-0 (>= $(dpkg-deb -f "${debs[3]}" Version))" "libmosquitto1" "adduser"; do
+    [[ ", $depends," == *", $needed"[,\ ]* ]] || { echo "rxb540-mqtt does not depend on $needed: $depends"; exit 1; }
+done
+[ "$(dpkg-deb --ctrl-tarfile "${debs[3]}" | tar -xO ./conffiles)" = /etc/rxb540/mqtt.conf ] ||
+    { echo "rxb540-mqtt's conffiles are not /etc/rxb540/mqtt.conf alone"; exit 1; }
+echo "dependencies: rxb540 and librxb540-0 on the C library alone; librxb540-dev on librxb540-0 of its version;" \
+    "rxb540-mqtt on librxb540-0, libmosquitto1 and adduser, with its configuration as a conffile"
 
 # What of the packages is on this machine already: a package of one of their
 # names in any state, or any of their files.
@@ -121,6 +146,33 @@ run_library_example() {
     echo "${#out}"
 }
 
+# rxb540-mqtt as its service runs it: the shipped configuration (all
+# comments) with a port where no broker listens, as the service's user when
+# there is one (installed), for 2 seconds, then SIGTERM. It must have started
+# bridging and stopped cleanly. Prints its first log line.
+run_bridge() {
+    local bin=$1 user=$2 folder status=0 port
+    folder=$(mktemp -d)
+    chmod 755 "$folder"
+    port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    { cat "$3"; echo "broker-port $port"; echo "host-id package-check"; } >"$folder/mqtt.conf"
+    chmod 644 "$folder/mqtt.conf"
+    if [ -n "$user" ]; then
+        timeout -s TERM 2 runuser -u "$user" -- "$bin/rxb540-mqtt" --config "$folder/mqtt.conf" 2>"$folder/log" || status=$?
+    else
+        timeout -s TERM 2 "$bin/rxb540-mqtt" --config "$folder/mqtt.conf" 2>"$folder/log" || status=$?
+    fi
+    if [ "$status" -ne 124 ] || ! grep -q "bridging the boards of host package-check" "$folder/log" ||
+        ! grep -q "rxb540-mqtt: stopping" "$folder/log"; then
+        echo "rxb540-mqtt from $bin ${user:+as $user }did not run until stopped (status $status):" >&2
+        cat "$folder/log" >&2
+        rm -rf "$folder"
+        return 1
+    fi
+    head -1 "$folder/log"
+    rm -rf "$folder"
+}
+
 found=$(already_here)
 if [ -n "$found" ]; then
     for deb in "${debs[@]}"; do
@@ -128,20 +180,34 @@ if [ -n "$found" ]; then
     done
     bytes=$(run_list "$work/root/usr/bin")
     example_bytes=$(run_library_example "$work/root/")
+    bridge=$(LD_LIBRARY_PATH=$(dirname "$(find "$work/root" -name librxb540.so.0 | head -1)") \
+        run_bridge "$work/root/usr/bin" "" "$work/root/etc/rxb540/mqtt.conf")
     echo "installed packages: NOT INSTALLED, $found is on this machine already and stays as it is;" \
-        "from the unpacked packages rxb540 list ended with 0 and printed $bytes bytes, and the" \
-        "library's example built with pkg-config ended with 0 and printed $example_bytes bytes"
+        "from the unpacked packages rxb540 list ended with 0 and printed $bytes bytes, the" \
+        "library's example built with pkg-config ended with 0 and printed $example_bytes bytes," \
+        "and rxb540-mqtt ran on the shipped configuration ($bridge)"
 else
+    getent passwd rxb540-mqtt >/dev/null || made_user=true
+    getent group rxb540 >/dev/null || made_group=true
     installed_here=true
     dpkg -i "${debs[@]}" >/dev/null
     bytes=$(run_list /usr/bin)
     example_bytes=$(run_library_example /)
+    id -nG rxb540-mqtt | grep -qw rxb540-mqtt || { echo "the package made no system user rxb540-mqtt"; exit 1; }
+    getent group rxb540 >/dev/null || { echo "the package made no group rxb540"; exit 1; }
+    if command -v systemd-analyze >/dev/null; then
+        systemd-analyze verify "$(dpkg -L rxb540-mqtt | grep '/rxb540-mqtt\.service$')" ||
+            { echo "systemd-analyze does not accept the unit of rxb540-mqtt"; exit 1; }
+    fi
+    bridge=$(run_bridge /usr/bin rxb540-mqtt /etc/rxb540/mqtt.conf)
     dpkg --purge "${PACKAGES[@]}" >/dev/null
     installed_here=false
+    remove_made_accounts
     found=$(already_here)
     [ -z "$found" ] || { echo "after the purge, $found is still there"; exit 1; }
     echo "installed packages: rxb540 list from PATH ended with 0 and printed $bytes bytes; the library's" \
-        "example built with pkg-config ended with 0 and printed $example_bytes bytes; purged again"
+        "example built with pkg-config ended with 0 and printed $example_bytes bytes; rxb540-mqtt ran as" \
+        "its service's user on the shipped configuration ($bridge); purged again"
 fi
 
 # The Windows zip, from the cross build that the Windows check made.
