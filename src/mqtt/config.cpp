@@ -116,7 +116,8 @@ bool LoadConfig(const std::string &path, const std::string &hostName, BridgeConf
         lines[key] = number;
         std::string reason = row->store(value, config);
         if (!reason.empty()) {
-            return fail(number, key + ": " + reason);
+            reason.insert(0, key + ": ");
+            return fail(number, reason);
         }
     }
     if (file.bad()) {

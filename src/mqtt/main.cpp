@@ -92,7 +92,8 @@ void RunLoop(Bridge *bridge, int signalRead) {
             return;
         }
         if (bridge->link.socketOpen) {
-            LinkService(&bridge->link, ready > 0 && fds[1].fd >= 0 ? fds[1].revents : 0, MonotonicSeconds());
+            const short revents = ready > 0 && fds[1].fd >= 0 ? fds[1].revents : short{0};
+            LinkService(&bridge->link, revents, MonotonicSeconds());
         }
     }
 }

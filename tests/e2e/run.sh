@@ -7,7 +7,9 @@
 #
 # --platform native|hidapi-hidraw|hidapi-libusb chooses the backend that
 # rxb540 is built on (default native: the hidraw backend). The hidapi builds
-# are dynamically linked; the guest carries their shared libraries.
+# are dynamically linked; the guest carries their shared libraries. The
+# native run also carries rxb540-mqtt (from the release build, dynamically
+# linked) with mosquitto and its clients, for the bridge's case.
 set -euo pipefail
 
 platform=native
@@ -45,6 +47,11 @@ need_tools() {
         command -v "$tool" >/dev/null || fail_run "$tool not found (packages: qemu-system-x86 busybox-static cpio kmod cmake binutils)"
     done
     [ -x /bin/busybox ] || fail_run "/bin/busybox not found (package busybox-static)"
+    if [ "$platform" = native ]; then
+        for tool in mosquitto mosquitto_pub mosquitto_sub; do
+            command -v "$tool" >/dev/null || fail_run "$tool not found (packages: mosquitto mosquitto-clients)"
+        done
+    fi
     # The initramfs has no C library: a dynamically linked busybox cannot start.
     if readelf -l /bin/busybox 2>/dev/null | grep -q 'program interpreter'; then
         fail_run "/bin/busybox is dynamically linked; install busybox-static"
@@ -55,6 +62,20 @@ build_programs() {
     echo "e2e: building rxb540 ($platform) and rxb540-board-emulator" >&2
     (cd "$repo" && cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset") >"$build_dir.log" 2>&1 ||
         { cat "$build_dir.log" >&2; fail_run "build failed"; }
+    [ "$platform" = native ] || return 0
+    echo "e2e: building rxb540-mqtt (release)" >&2
+    (cd "$repo" && cmake --preset release >/dev/null && cmake --build --preset release -j2 --target rxb540-mqtt) \
+        >"$build_dir-mqtt.log" 2>&1 || { cat "$build_dir-mqtt.log" >&2; fail_run "rxb540-mqtt build failed (libmosquitto-dev?)"; }
+}
+
+# The bridge's case: rxb540-mqtt, the broker and its clients, with their
+# shared libraries.
+stage_mqtt() {
+    local staging=$1
+    cp "$repo/build/release/rxb540-mqtt" "$(command -v mosquitto)" "$(command -v mosquitto_pub)" \
+        "$(command -v mosquitto_sub)" "$staging/bin/"
+    stage_shared_libraries "$staging" "$staging"/bin/rxb540-mqtt "$staging"/bin/mosquitto*
+    cp "$e2e_dir/guest/mqtt_case.sh" "$staging/"
 }
 
 # How the platform finds and opens the boards, for the cases (guest/cases.sh):
@@ -111,7 +132,11 @@ stage_initramfs() {
     mkdir -p "$staging"/{bin,dev,etc,proc,sys,tmp,lib/modules}
     cp /bin/busybox "$staging/bin/busybox"
     cp "$build_dir/rxb540" "$build_dir/tools/board-emulator/rxb540-board-emulator" "$staging/bin/"
-    [ "$platform" = native ] || stage_shared_libraries "$staging" "$staging"/bin/rxb540*
+    if [ "$platform" = native ]; then
+        stage_mqtt "$staging"
+    else
+        stage_shared_libraries "$staging" "$staging"/bin/rxb540*
+    fi
     stage_modules "$kernel" "$staging/lib/modules" $MODULES
     cp "$e2e_dir/guest/init" "$staging/init"
     cp "$e2e_dir/guest/cases.sh" "$e2e_dir/guest/lib.sh" "$staging/"

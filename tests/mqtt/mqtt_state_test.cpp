@@ -77,7 +77,7 @@ TEST_F(ConfigFile, DefaultsAndEveryKey) {
 }
 
 TEST_F(ConfigFile, EachFaultNamesTheLineAndTheReason) {
-    struct Case {
+    const struct Case {
         std::string text;
         const char *error;  // after the file name
     } cases[] = {

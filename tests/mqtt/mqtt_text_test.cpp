@@ -9,7 +9,7 @@
 namespace {
 
 TEST(StatePayload, TakesZeroTo255InDecimalAndNothingElse) {
-    struct Case {
+    const struct Case {
         const char *payload;
         int state;  // -1: refused
     } cases[] = {
@@ -76,7 +76,7 @@ TEST(Topics, CommandTopicsBelowThisHostOnly) {
     EXPECT_EQ(RelayCommandFilter(names), "lab/relays/h1/+/relay/+/set");
     EXPECT_EQ(RelayTopic(names, "S1", 3), "lab/relays/h1/S1/relay/3");
 
-    struct Case {
+    const struct Case {
         const char *topic;
         CommandKind kind;
         const char *serial;

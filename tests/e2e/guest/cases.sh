@@ -233,3 +233,8 @@ if start_emulator "hid:16c0:05df:other.example:RXB540:$SERIAL_2" "board:$SERIAL_
     case_refused_report
     case_board_without_serial
 fi
+
+# The MQTT bridge, where the runner put it into the guest (the native run).
+if [ -x /bin/rxb540-mqtt ]; then
+    . /mqtt_case.sh
+fi
