@@ -16,7 +16,9 @@ mqtt_command() {
     LOG_START=$(log_lines)
     LAST_RUN="mosquitto_pub $1 $2"
     mosquitto_pub $MQTT -q 1 -t "$1" -m "$2" || detail "$LAST_RUN failed"
-    wait_for 100 'grep -q "^state gadget=0 serial=$SERIAL_1 state=$3\$" "$EMULATOR_LOG"' ||
+    # wait_for evaluates its condition with positional parameters of its own.
+    want_state=$3
+    wait_for 100 'grep -q "^state gadget=0 serial=$SERIAL_1 state=$want_state\$" "$EMULATOR_LOG"' ||
         detail "$LAST_RUN: the board did not take state $3"
     expect_received "received gadget=0 serial=$SERIAL_1 report=$(state_report_hex "$3")
 state gadget=0 serial=$SERIAL_1 state=$3"
