@@ -160,4 +160,10 @@ void BridgeConnected(void *context) {
         PublishBoard(bridge, board);
     }
     PublishAllDiscovery(bridge);
+    // Boards that are not bridged were reported when the scan found them,
+    // maybe while no broker was there to take the message (the first scan
+    // runs before the first connection): they are reported again.
+    for (const std::string &problem : bridge->registry.problems) {
+        PublishError(bridge, nullptr, nullptr, problem);
+    }
 }

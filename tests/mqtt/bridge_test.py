@@ -13,7 +13,7 @@ import unittest
 import harness
 from harness import Bridge, Host, board_line
 
-HOST_IDS = ["h%d" % n for n in range(1, 14)]
+HOST_IDS = ["h%d" % n for n in range(1, 15)]
 FOLDER = None
 BROKER = None
 
@@ -218,6 +218,13 @@ class Boards(BridgeCase):
         self.command("h3", "S1/set", "1")
         self.expect("rxb540/h3/S1/state", "1", start)
         self.command("h3", "D1/set", "1", expect_error="no board with the serial number D1")
+
+
+    def test_boards_not_bridged_at_the_start_are_reported_once_connected(self):
+        start = self.tester.mark()
+        self.start("h14", [board_line(""), board_line("OK1")])
+        self.expect("rxb540/h14/error", lambda text: "sim:1 has an empty serial number" in text, start)
+        self.expect("rxb540/h14/boards", '["OK1"]', start)
 
 
 class Connection(BridgeCase):
