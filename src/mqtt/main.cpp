@@ -136,14 +136,18 @@ int main(int argc, char **argv) {
         return 1;
     }
     Bridge bridge;
-    if (!BridgeStart(&bridge, config, &error)) {
+    int status = 0;
+    if (BridgeStart(&bridge, config, &error)) {
+        LogEvent("bridging the boards of host %s to %s as %s", config.hostId.c_str(),
+                 bridge.link.broker.c_str(), bridge.names.base.c_str());
+        RunLoop(&bridge, signalRead);
+        LogEvent("stopping");
+    } else {
         LogEvent("%s", error.c_str());
-        return 1;
+        status = 1;
     }
-    LogEvent("bridging the boards of host %s to %s as %s", config.hostId.c_str(), bridge.link.broker.c_str(),
-             bridge.names.base.c_str());
-    RunLoop(&bridge, signalRead);
-    LogEvent("stopping");
-    BridgeStop(&bridge);
-    return 0;
+    BridgeStop(&bridge);  // also releases what a failed start had made
+    close(signalRead);
+    close(signalPipeWrite);
+    return status;
 }

@@ -47,7 +47,7 @@ class BridgeCase(unittest.TestCase):
     def tearDown(self):
         for bridge in self.bridges:
             if bridge.process.poll() is None:
-                bridge.stop(signal.SIGKILL)
+                bridge.stop(signal.SIGTERM, timeout=20)  # a clean stop, so that memory checkers report
             if self.failed():
                 harness.report("--- log of rxb540-mqtt %s:\n%s" % (bridge.host_id, bridge.log()))
 

@@ -172,8 +172,10 @@ class Bridge:
                       % (broker_port, host_id, settings))
         env = dict(os.environ, RXB540_SIM_HOST=host.path, RXB540_SIM_LOG=host.log)
         self.stderr = open(self.stderr_path, "w")
-        self.process = subprocess.Popen([PROGRAM, "--config", self.config], env=env, stdout=subprocess.DEVNULL,
-                                        stderr=self.stderr)
+        # RXB540_TEST_WRAPPER: a command that the bridge runs under (valgrind).
+        wrapper = os.environ.get("RXB540_TEST_WRAPPER", "").split()
+        self.process = subprocess.Popen(wrapper + [PROGRAM, "--config", self.config], env=env,
+                                        stdout=subprocess.DEVNULL, stderr=self.stderr)
 
     def stop(self, sig=signal.SIGTERM, timeout=5):
         """Sends sig and returns the exit status (negative: the signal that ended it)."""
