@@ -38,19 +38,8 @@ RXB540_TEST_WRAPPER="valgrind --tool=memcheck --leak-check=full --show-leak-kind
     fail "the bridge's command and board cases failed under valgrind (see above)"
 runs=$(find "$logs" -name '*.log' | wc -l)
 [ "$runs" -gt 0 ] || fail "no bridge ran under valgrind"
-bad=0
-for log in "$logs"/*.log; do
-    problem=""
-    grep -q 'ERROR SUMMARY: 0 errors' "$log" || problem="memory errors or leaks"
-    if awk '/Open (file descriptor|AF_UNIX socket|AF_INET socket)/ { getline next_line;
-            if (next_line !~ /<inherited from parent>/) found = 1 } END { exit !found }' "$log"; then
-        problem="${problem:+$problem, }a descriptor left open"
-    fi
-    if [ -n "$problem" ]; then
-        echo "15-mqtt: valgrind: $problem in rxb540-mqtt; its log:" >&2
-        cat "$log" >&2
-        bad=$((bad + 1))
-    fi
-done
+# shellcheck source=../valgrind-logs.sh
+. ../../scripts/valgrind-logs.sh
+bad=$(count_valgrind_problems "$logs")
 [ "$bad" -eq 0 ] || fail "valgrind found problems in $bad of $runs bridge runs"
 echo "valgrind: $runs bridge runs clean"

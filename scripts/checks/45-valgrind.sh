@@ -26,21 +26,8 @@ if [ "$runs" -eq 0 ]; then
     echo "valgrind: no program was run under valgrind" >&2
     exit 1
 fi
-bad=0
-for log in "$logs"/*.log; do
-    problem=""
-    grep -q 'ERROR SUMMARY: 0 errors' "$log" || problem="memory errors or leaks"
-    # A descriptor still open at exit is listed with where it was opened; one
-    # the program inherited says so on the line after it.
-    if awk '/Open (file descriptor|AF_UNIX socket|AF_INET socket)/ { getline next_line;
-            if (next_line !~ /<inherited from parent>/) found = 1 } END { exit !found }' "$log"; then
-        problem="${problem:+$problem, }a descriptor left open"
-    fi
-    if [ -n "$problem" ]; then
-        echo "valgrind: $problem in $(sed -n 's/.*Command: //p' "$log" | head -1)" >&2
-        cat "$log" >&2
-        bad=$((bad + 1))
-    fi
-done
+# shellcheck source=../valgrind-logs.sh
+. scripts/valgrind-logs.sh
+bad=$(count_valgrind_problems "$logs")
 echo "valgrind: $runs program runs, $bad with problems"
 [ "$bad" -eq 0 ] && $tests_passed
