@@ -174,7 +174,10 @@ TEST_F(Library, NullObjectsAreRefusedOrIgnored) {
     rxb540_board *board = nullptr;
     char serial[RXB540_SERIAL_BUFFER];
     EXPECT_EQ(rxb540_list_boards(nullptr), RXB540_ERROR_INVALID_ARGUMENT);
+    board = reinterpret_cast<rxb540_board *>(&board);  // must become NULL
     EXPECT_EQ(rxb540_open(nullptr, &board), RXB540_ERROR_INVALID_ARGUMENT);
+    EXPECT_EQ(board, nullptr);
+    board = reinterpret_cast<rxb540_board *>(&board);
     EXPECT_EQ(rxb540_open("ANY", nullptr), RXB540_ERROR_INVALID_ARGUMENT);
     EXPECT_EQ(rxb540_open_path(nullptr, &board), RXB540_ERROR_INVALID_ARGUMENT);
     EXPECT_EQ(rxb540_open_path("sim:0", nullptr), RXB540_ERROR_INVALID_ARGUMENT);

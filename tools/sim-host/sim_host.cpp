@@ -102,8 +102,13 @@ void RememberReport(std::size_t index, const std::uint8_t *report, std::size_t l
     std::string text = host.text;
     text.replace(board.lineStart, oldLength, line);
     if (!host.path.empty() && !ReplaceHostFile(host.path, text)) {
+#ifdef RXB540_SIM_FROM_ENVIRONMENT
+        // Inside librxb540, which never prints: the log says it instead.
+        AppendLog("host-file-not-updated " + std::string(std::strerror(errno)));
+#else
         std::fprintf(stderr, "rxb540-sim: cannot update host file %s: %s\n", host.path.c_str(),
                      std::strerror(errno));
+#endif
         return;
     }
     host.text.swap(text);
