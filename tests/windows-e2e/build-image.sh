@@ -34,9 +34,7 @@ fi
 
 # The Debian mirror that apt on this machine uses; debootstrap verifies the
 # suite with the archive keyring.
-mirror=${RXB540_DEBIAN_MIRROR:-$(cat /etc/apt/sources.list /etc/apt/sources.list.d/* 2>/dev/null | grep -v '^ *#' |
-    grep -oE 'https?://[^ ]*/debian/?( |$)' | head -n 1 | tr -d ' ')}
-mirror=${mirror:-http://deb.debian.org/debian}
+mirror=$("$(dirname "$0")/../e2e/debian-mirror.sh")
 
 mkdir -p "$cache_root"
 work=$(mktemp -d "$cache_root/wine-guest.XXXXXX")
