@@ -43,39 +43,50 @@ apt_run() {
         -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache= -o APT::Sandbox::User=root
 }
 
-# The suite's package lists, made once and refreshed when the kernel cannot
-# be resolved from them.
+# The suite's own package lists: a sources list with the machine's Debian
+# mirror, and lists that are fetched anew when they are a week old (their
+# files carry the mirror's times; the file "updated" carries ours).
 suite_lists() {
     lists=$cache_root/apt-$suite
     mkdir -p "$lists/lists/partial"
     printf 'deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] %s %s main\n' \
         "$("$here/debian-mirror.sh")" "$suite" >"$lists/sources.list"
+    if [ -n "$(find "$lists/updated" -mtime +7 2>/dev/null)" ]; then
+        update_lists
+    fi
 }
 
-# The versioned package that the linux-image-amd64 meta package points at,
-# e.g. linux-image-6.1.0-57-amd64.
+update_lists() {
+    apt_run apt-get update -qq >&2 || fail "apt-get update failed${suite:+ for the suite $suite}"
+    [ -z "$suite" ] || touch "$cache_root/apt-$suite/updated"
+}
+
+# Sets package to the versioned package that the linux-image-amd64 meta
+# package points at (e.g. linux-image-6.1.0-57-amd64), release to its kernel
+# release and target to its folder in the cache.
 resolve_package() {
-    apt_run apt-cache depends linux-image-amd64 2>/dev/null |
-        sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*-amd64\)$/\1/p' | head -n 1
+    package=$(apt_run apt-cache depends linux-image-amd64 2>/dev/null |
+        sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*-amd64\)$/\1/p' | head -n 1)
+    [ -n "$package" ] || return 1
+    case "$package" in
+    *cloud*) fail "refusing the cloud kernel $package: it has no USB support" ;;
+    esac
+    release=${package#linux-image-}
+    target=$cache_root/$release
+}
+
+# Ends the script with the kernel's folder when it is in the cache already.
+print_if_cached() {
+    if [ -f "$target/.complete" ]; then
+        echo "$target"
+        exit 0
+    fi
 }
 
 [ -z "$suite" ] || suite_lists
-package=$(resolve_package)
-if [ -z "$package" ]; then
-    apt_run apt-get update -qq >&2 || fail "apt-get update failed${suite:+ for the suite $suite}"
-    package=$(resolve_package)
-fi
-[ -n "$package" ] || fail "cannot resolve the kernel package behind linux-image-amd64${suite:+ in $suite}"
-case "$package" in
-*cloud*) fail "refusing the cloud kernel $package: it has no USB support" ;;
-esac
-
-release=${package#linux-image-}
-target=$cache_root/$release
-if [ -f "$target/.complete" ]; then
-    echo "$target"
-    exit 0
-fi
+resolve_package || { update_lists && resolve_package; } ||
+    fail "cannot resolve the kernel package behind linux-image-amd64${suite:+ in $suite}"
+print_if_cached
 
 work=$(mktemp -d "$cache_root.XXXXXX" 2>/dev/null) || {
     mkdir -p "$(dirname "$cache_root")"
@@ -86,7 +97,15 @@ trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"
 
 echo "fetch-kernel: downloading $package" >&2
-(cd "$work" && apt_run apt-get download "$package" >&2) || fail "apt-get download $package failed"
+# Package lists that are out of date name a kernel that the mirror may no
+# longer have: they are fetched anew once.
+if ! (cd "$work" && apt_run apt-get download "$package" >&2); then
+    update_lists
+    resolve_package || fail "cannot resolve the kernel package behind linux-image-amd64${suite:+ in $suite}"
+    print_if_cached
+    echo "fetch-kernel: downloading $package" >&2
+    (cd "$work" && apt_run apt-get download "$package" >&2) || fail "apt-get download $package failed"
+fi
 deb=$(ls "$work"/*.deb)
 dpkg-deb -x "$deb" "$work/root" || fail "cannot unpack $deb"
 
@@ -94,7 +113,8 @@ vmlinuz=$work/root/boot/vmlinuz-$release
 [ -f "$vmlinuz" ] || fail "$package holds no boot/vmlinuz-$release"
 # Debian 12 installs the modules under lib/modules, Debian 13 (merged /usr)
 # under usr/lib/modules. depmod indexes them wherever they were: it is
-# given a root of its own where they stand under lib/modules.
+# given a root of its own where they stand under lib/modules, and under
+# usr/lib/modules too, for a depmod built to look there.
 modules=
 for folder in lib/modules usr/lib/modules; do
     if [ -d "$work/root/$folder/$release" ]; then
@@ -103,7 +123,8 @@ for folder in lib/modules usr/lib/modules; do
     fi
 done
 [ -n "$modules" ] || fail "$package holds no modules for $release (neither lib/modules nor usr/lib/modules)"
-mkdir -p "$work/index/lib/modules"
+mkdir -p "$work/index/lib/modules" "$work/index/usr/lib"
+ln -s ../../lib/modules "$work/index/usr/lib/modules"
 mv "$modules" "$work/index/lib/modules/$release"
 depmod -b "$work/index" "$release" || fail "depmod failed for $release"
 [ -s "$work/index/lib/modules/$release/modules.dep" ] || fail "depmod wrote no modules.dep for $release"
