@@ -8,7 +8,7 @@ cd "$(dirname "$0")/../.."
 status=0
 # The staging of kernel modules, which both end-to-end runners share, on a
 # made-up kernel: cases that no one kernel has at once.
-bash tests/e2e/stage-modules-test.sh || status=1
+bash tests/e2e/vm-lib-test.sh || status=1
 bash tests/e2e/run.sh || status=1
 codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 if [ "$codename" != trixie ]; then

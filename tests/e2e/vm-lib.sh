@@ -2,6 +2,14 @@
 # tests/windows-e2e/run.sh): module staging and the report of the guest's
 # result lines. Sourced; the runner defines fail_run.
 
+# The ERR trap of the runners (with set -eE): a command that fails where
+# nothing handles its failure ends the run, and this names it. A failure in
+# a subshell is named where the subshell's own failure ends the runner.
+stop_on_error() {
+    [ "$BASHPID" = "$$" ] || return 0
+    fail_run "stopped at line $2: '$BASH_COMMAND' ended with status $1"
+}
+
 # The modules that the guest loads, in load order (see guest/init).
 MODULES="configfs usb-common usbcore udc-core dummy_hcd libcomposite usb_f_hid hid usbhid hid-generic"
 

@@ -1,10 +1,12 @@
 #!/bin/bash
-# Checks the module staging of vm-lib.sh on a made-up kernel tree, without a
-# virtual machine, under the runners' set -euo pipefail: a plain module is
-# copied, an xz-compressed one (as Debian 13 ships them) decompressed, one
-# that the kernel has built in is marked as such, and a module found nowhere
-# ends the staging with a message that names it. Prints one line per case
-# and "N passed, N failed"; exits nonzero on a failure.
+# Checks vm-lib.sh, which the end-to-end runners share, without a virtual
+# machine and under the runners' shell settings. The module staging, on a
+# made-up kernel tree: a plain module is copied, an xz-compressed one (as
+# Debian 13 ships them) decompressed, one that the kernel has built in is
+# marked as such, and a module found nowhere ends the staging with a message
+# that names it. And a command that fails unhandled in a runner's function
+# is named on standard error. Prints one line per case and
+# "N passed, N failed"; exits nonzero on a failure.
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 work=$(mktemp -d)
@@ -30,16 +32,22 @@ expect() {
     fi
 }
 
-# stage MODULE...: stages into a fresh folder as a runner does; leaves its
-# status, standard output and standard error in the work folder.
+# as_runner COMMAND...: runs COMMAND in a shell set up as a runner's; leaves
+# its status, standard output and standard error in the work folder.
+as_runner() {
+    status=0
+    bash -c 'set -eEuo pipefail
+        . "$1/vm-lib.sh"
+        fail_run() { echo "runner: $*" >&2; exit 1; }
+        trap '\''stop_on_error $? $LINENO'\'' ERR
+        shift
+        "$@"' _ "$here" "$@" >"$work/out" 2>"$work/err" || status=$?
+}
+
+# stage MODULE...: stages into a fresh folder as a runner does.
 stage() {
     rm -rf "$work/dest" && mkdir "$work/dest"
-    status=0
-    bash -c 'set -euo pipefail
-        fail_run() { echo "runner: $*" >&2; exit 1; }
-        . "$1/vm-lib.sh"
-        shift
-        stage_modules "$@"' _ "$here" "$work/kernel" "$work/dest" "$@" >"$work/out" 2>"$work/err" || status=$?
+    as_runner stage_modules "$work/kernel" "$work/dest" "$@"
 }
 
 stage plain packed inner
@@ -50,5 +58,7 @@ expect "a built-in module is marked, not copied" '[ -e "$work/dest/inner.builtin
 stage plain absent
 expect "a missing module ends the staging with status 1" '[ "$status" = 1 ]'
 expect "a missing module is named on standard error" 'grep -q "module absent missing" "$work/err"'
+as_runner eval 'step() { false; }; step'
+expect "an unhandled failure is named" '[ "$status" = 1 ] && grep -q "'"'"'false'"'"' ended with status 1" "$work/err"'
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
