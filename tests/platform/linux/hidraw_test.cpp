@@ -1,10 +1,12 @@
 // The hidraw backend against sysfs trees and device folders that each test
 // lays out in a temporary folder the way the kernel lays them out: the class
 // folder links to the node below its HID device, the node's "device" link
-// leads back to that HID device, and USB devices above it carry the string
-// attributes. Regular files stand in for the /dev nodes, so the requests that
-// need a real hidraw node fail on them; those are exercised on real nodes by
-// the end-to-end run in a virtual machine.
+// leads back to that HID device, /sys/dev/char/MAJ:MIN leads to the node by
+// its device number, and USB devices above it carry the string attributes.
+// Regular files stand in for the /dev nodes, each carrying a device number
+// that the tests give it (hidrawN: 240:N), so the requests that need a real
+// hidraw node fail on them; those are exercised on real nodes by the
+// end-to-end run in a virtual machine.
 #include "board/device_identity.h"
 #include "board/discovery.h"
 #include "platform/hid_platform.h"
@@ -17,18 +19,36 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
 const ULONG STRING_BUFFER_BYTES = 512;
 const std::u16string READ_FAILED = u"(read failed)";
+const unsigned HIDRAW_MAJOR = 240;
+
+// The device numbers of the regular files that stand in for nodes, by the
+// file's (device, inode): a hard link to a stand-in carries its number too.
+std::map<std::pair<dev_t, ino_t>, std::pair<unsigned, unsigned>> g_standIns;
+
+bool StandInNumber(const struct stat &file, unsigned *major, unsigned *minor) {
+    const auto found = g_standIns.find({file.st_dev, file.st_ino});
+    if (found == g_standIns.end()) {
+        return false;
+    }
+    *major = found->second.first;
+    *minor = found->second.second;
+    return true;
+}
 
 struct UsbStrings {
     const char *manufacturer;  // null: the attribute is absent
@@ -56,19 +76,45 @@ std::string Hex(unsigned value, int digits) {
     return text;
 }
 
-// Lays out hidrawN below the HID device folder `hidDevice` (relative to
-// sys/devices) with the given uevent, links it from the class folder, and puts
-// a regular file in place of the /dev node.
+// A regular file at `path` standing in for a node of device major:minor.
+void AddStandInNode(const std::string &path, unsigned major, unsigned minor) {
+    WriteTextFile(path, "");
+    struct stat file;
+    ASSERT_EQ(stat(path.c_str(), &file), 0);
+    g_standIns[{file.st_dev, file.st_ino}] = {major, minor};
+}
+
+// Lays out the class device `name` of class `className` below `deviceDir`
+// (relative to sys/devices) and its /sys/dev/char entry for major:minor.
+void AddCharDeviceEntry(const std::string &root, const std::string &deviceDir, const std::string &className,
+                        const std::string &name, unsigned major, unsigned minor) {
+    const std::string entry = deviceDir + "/" + name;
+    MakeDirs(root + "/sys/devices/" + entry);
+    MakeDirs(root + "/sys/class/" + className);
+    MakeDirs(root + "/sys/dev/char");
+    ASSERT_EQ(symlink((root + "/sys/class/" + className).c_str(),
+                      (root + "/sys/devices/" + entry + "/subsystem").c_str()),
+              0);
+    const std::string charLink =
+        root + "/sys/dev/char/" + std::to_string(major) + ":" + std::to_string(minor);
+    ASSERT_EQ(symlink(("../../devices/" + entry).c_str(), charLink.c_str()), 0);
+}
+
+// Lays out hidrawN (device 240:N) below the HID device folder `hidDevice`
+// (relative to sys/devices) with the given uevent, links it from the class
+// folder and from /sys/dev/char, and puts a stand-in in place of the /dev
+// node.
 void AddHidrawNode(const std::string &root, int number, const std::string &hidDevice,
                    const std::string &uevent) {
     const std::string name = NodeName(number);
     const std::string hidDir = root + "/sys/devices/" + hidDevice;
-    MakeDirs(hidDir + "/hidraw/" + name);
+    const auto minor = static_cast<unsigned>(number);
+    AddCharDeviceEntry(root, hidDevice + "/hidraw", "hidraw", name, HIDRAW_MAJOR, minor);
     WriteTextFile(hidDir + "/uevent", uevent);
     ASSERT_EQ(symlink("../..", (hidDir + "/hidraw/" + name + "/device").c_str()), 0);
     const std::string classLink = root + "/sys/class/hidraw/" + name;
     ASSERT_EQ(symlink(("../../devices/" + hidDevice + "/hidraw/" + name).c_str(), classLink.c_str()), 0);
-    WriteTextFile(root + "/dev/" + name, "");
+    AddStandInNode(root + "/dev/" + name, HIDRAW_MAJOR, minor);
 }
 
 std::string HidUevent(unsigned bus, unsigned vendor, unsigned product, const std::string &name,
@@ -184,10 +230,13 @@ struct LinuxHidraw : ::testing::Test {
         MakeDirs(root + "/sys/class/hidraw");
         MakeDirs(root + "/dev");
         SetHidrawRootsForTests((root + "/sys").c_str(), (root + "/dev").c_str());
+        SetHidrawStandInsForTests(StandInNumber);
     }
 
     void TearDown() override {
         SetHidrawRootsForTests(nullptr, nullptr);
+        SetHidrawStandInsForTests(nullptr);
+        g_standIns.clear();
         RemoveTree(root);
     }
 
@@ -225,11 +274,42 @@ TEST_F(LinuxHidraw, ListIsEmptyWithoutTheClassFolderOrForAnotherOrNoClass) {
     }
     HidD_GetHidGuid(nullptr);  // ignored, not written through
 
+    // No hidraw driver loaded, or no sysfs at all (a chroot): no interfaces.
     RemoveTree(root + "/sys/class");
-    HDEVINFO list = OpenHidList();
-    ASSERT_NE(list, INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(InterfacePaths(list).empty());
-    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(list));
+    for (const std::string &sysfs : {root + "/sys", root + "/no-sys"}) {
+        SetHidrawRootsForTests(sysfs.c_str(), (root + "/dev").c_str());
+        HDEVINFO list = OpenHidList();
+        ASSERT_NE(list, INVALID_HANDLE_VALUE);
+        EXPECT_TRUE(InterfacePaths(list).empty());
+        EXPECT_TRUE(SetupDiDestroyDeviceInfoList(list));
+    }
+}
+
+// A class folder that is there but cannot be read is a failure with the
+// system's cause, never an empty host. Tests run as root, whom permissions do
+// not stop, so the folder is made unreadable by what is in its place.
+TEST_F(LinuxHidraw, ListThatCannotBeMadeFailsWithTheCause) {
+    const std::string classDir = root + "/sys/class/hidraw";
+    const struct {
+        const char *what;
+        void (*make)(const std::string &path);
+        int cause;
+    } cases[] = {
+        {"a file", [](const std::string &path) { WriteTextFile(path, ""); }, ENOTDIR},
+        {"a link to itself", [](const std::string &path) { ASSERT_EQ(symlink("hidraw", path.c_str()), 0); },
+         ELOOP},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        RemoveTree(classDir);
+        c.make(classDir);
+        errno = 0;
+        EXPECT_EQ(OpenHidList(), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(errno, c.cause);
+        HidHandle handle = nullptr;
+        EXPECT_EQ(FindRelayBoard(&handle, "ANY"), DEVICE_LIST_FAILED);
+        EXPECT_EQ(handle, nullptr);
+    }
 }
 
 TEST_F(LinuxHidraw, DetailReportsItsSizeFirstAndChecksTheHeaderSize) {
@@ -320,18 +400,27 @@ TEST_F(LinuxHidraw, OtherBusesGiveNameAndUniqueIdButNoManufacturer) {
 }
 
 // Tests run as root, which opens any regular file whatever its mode, so the
-// node that cannot be opened is one whose /dev entry is missing, or one with a
-// folder in its place (a folder cannot be opened for writing). A file that is
-// not named as a node is never opened, and nothing is ever created.
+// node that cannot be opened is one whose /dev entry is missing, or one with
+// something other than a hidraw device in its place: a folder, a FIFO, a
+// plain file, or a node of another class (here /dev/null's number) or of a
+// number that has no device. A file that is not named as a node is never
+// opened, and nothing is ever created.
 TEST_F(LinuxHidraw, PathThatNamesNoOpenableNodeGivesTheInvalidHandle) {
-    AddRelayBoard(root, 3, "A");
-    AddRelayBoard(root, 4, "B");
-    ASSERT_EQ(unlink(DevPath(3).c_str()), 0);
-    ASSERT_EQ(unlink(DevPath(4).c_str()), 0);
+    for (int number = 3; number <= 9; ++number) {
+        AddRelayBoard(root, number, "A");
+        ASSERT_EQ(unlink(DevPath(number).c_str()), 0);
+    }
+    AddCharDeviceEntry(root, "virtual/mem", "mem", "null", 1, 3);
     ASSERT_EQ(mkdir(DevPath(4).c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo(DevPath(5).c_str(), 0600), 0);
+    WriteTextFile(DevPath(6), "");
+    AddStandInNode(DevPath(7), 1, 3);
+    AddStandInNode(DevPath(8), HIDRAW_MAJOR, 99);
+    ASSERT_EQ(symlink(DevPath(7).c_str(), DevPath(9).c_str()), 0);
     WriteTextFile(root + "/dev/not-a-node", "");
-    EXPECT_EQ(OpenPath(DevPath(3)), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(OpenPath(DevPath(4)), INVALID_HANDLE_VALUE);
+    for (int number = 3; number <= 9; ++number) {
+        EXPECT_EQ(OpenPath(DevPath(number)), INVALID_HANDLE_VALUE) << NodeName(number);
+    }
     EXPECT_EQ(OpenPath(root + "/dev/not-a-node"), INVALID_HANDLE_VALUE);
     EXPECT_EQ(OpenPath(""), INVALID_HANDLE_VALUE);
 
@@ -340,6 +429,45 @@ TEST_F(LinuxHidraw, PathThatNamesNoOpenableNodeGivesTheInvalidHandle) {
         CreateFileA(DevPath(3).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, createAlways, 0, nullptr),
         INVALID_HANDLE_VALUE);
     EXPECT_NE(access(DevPath(3).c_str(), F_OK), 0) << "a node was created";
+}
+
+// A node is the device that its number names, whatever it is called or
+// however it is reached: in a container given the host's hidraw1 as its
+// hidraw0, /dev/hidraw0 reaches what the host's sysfs calls hidraw1. Its IDs,
+// strings and serial number are that device's, never those of the sysfs
+// entry that bears the node's name (board A here, which no node reaches).
+TEST_F(LinuxHidraw, NodeIsTheDeviceOfItsNumberWhateverItsName) {
+    AddRelayBoard(root, 0, "A");
+    AddRelayBoard(root, 1, "B");
+    AddUsbHidNode(root, 2, 9, 0x1234, 0x5678, {"Other Maker", "Gadget", "X"});
+    const struct {
+        int reached;
+        bool symbolic;  // a symbolic link to the node, as udev rules add them
+        const char *listing;
+        const char *attributes;
+        const char16_t *serial;
+    } cases[] = {
+        {1, false, "B\nB\n", "16C0:05DF 0100", u"B"},
+        {1, true, "B\nB\n", "16C0:05DF 0100", u"B"},
+        {2, false, "B\n", "1234:5678 0100", u"X"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(NodeName(c.reached) + (c.symbolic ? " by a symbolic link" : " by its number"));
+        ASSERT_EQ(unlink(DevPath(0).c_str()), 0);
+        ASSERT_EQ((c.symbolic ? symlink : link)(DevPath(c.reached).c_str(), DevPath(0).c_str()), 0);
+
+        HANDLE node = OpenPath(DevPath(0));
+        ASSERT_NE(node, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(Attributes(node), c.attributes);
+        EXPECT_EQ(ReadString(HidD_GetSerialNumberString, node), c.serial);
+        EXPECT_TRUE(CloseHandle(node));
+
+        ::testing::internal::CaptureStdout();
+        HidHandle handle = nullptr;
+        EXPECT_EQ(FindRelayBoard(&handle, nullptr), DEVICE_NOT_FOUND);
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.listing);
+        EXPECT_EQ(FindRelayBoard(&handle, "A"), DEVICE_NOT_FOUND);
+    }
 }
 
 TEST_F(LinuxHidraw, Utf8BecomesUtf16AndInvalidSequencesBecomeReplacementCharacters) {
@@ -463,18 +591,18 @@ TEST_F(LinuxHidraw, SysfsRootThroughASymbolicLinkStillFindsTheUsbDevice) {
 }
 
 // Paths are built in fixed buffers: roots too long for any path find nothing
-// and write nothing past a buffer.
+// and write nothing past a buffer; a class folder that cannot be named fails
+// the list.
 TEST_F(LinuxHidraw, RootsTooLongForAPathFindNothing) {
     AddRelayBoard(root, 0, "A");
     const std::string tooLong = root + "/" + std::string(5000, 'x');
     SetHidrawRootsForTests(tooLong.c_str(), (root + "/dev").c_str());
-    HDEVINFO list = OpenHidList();
-    ASSERT_NE(list, INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(InterfacePaths(list).empty());
-    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(list));
+    errno = 0;
+    EXPECT_EQ(OpenHidList(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(errno, ENAMETOOLONG);
 
     SetHidrawRootsForTests((root + "/sys").c_str(), tooLong.c_str());
-    list = OpenHidList();
+    HDEVINFO list = OpenHidList();
     GUID guid;
     HidD_GetHidGuid(&guid);
     SP_DEVICE_INTERFACE_DATA data;
