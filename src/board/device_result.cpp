@@ -1,14 +1,12 @@
 #include "board/device_result.h"
 
 #include <cstdio>
+#include <cstring>
 
 #ifdef _WIN32
 #include <windows.h>
-
-#include <cstring>
 #else
 #include <cerrno>
-#include <cstring>
 #endif
 
 namespace {
