@@ -69,12 +69,15 @@ void PrintUsage(const char *programName) {
                  programName);
 }
 
+// A listing that could not look at the host's devices is a failure: an
+// empty listing must mean that no board is attached.
 int ListSerials() {
-    HidHandle handle = OpenRelayBoard(nullptr);
-    if (handle != nullptr) {
+    HidHandle handle = nullptr;
+    const DeviceResult result = SelectRelayBoard(nullptr, &handle);
+    if (result == DEVICE_OK) {
         CloseHandle(handle);
     }
-    return 0;
+    return result == DEVICE_LIST_FAILED ? 1 : 0;
 }
 
 int ConvertStateNumber(const char *text) {

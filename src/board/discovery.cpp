@@ -151,7 +151,8 @@ DeviceResult OpenHidDevice(HidHandle *handleOut, std::uint16_t vendorId, const c
     HidD_GetHidGuid(&hidGuid);
     HDEVINFO list = SetupDiGetClassDevsA(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (list == INVALID_HANDLE_VALUE) {
-        return DEVICE_NOT_FOUND;
+        RememberListFailureCause();
+        return DEVICE_LIST_FAILED;
     }
 
     SP_DEVICE_INTERFACE_DATA iface;
@@ -187,15 +188,19 @@ DeviceResult OpenHidDevice(HidHandle *handleOut, std::uint16_t vendorId, const c
     return DEVICE_OK;
 }
 
+DeviceResult SelectRelayBoard(SerialSelector serial, HidHandle *handleOut) {
+    const DeviceResult result = OpenHidDevice(handleOut, RELAY_VENDOR_ID, RELAY_MANUFACTURER,
+                                              RELAY_PRODUCT_ID, RELAY_PRODUCT, serial);
+    const char *reason = result == DEVICE_LIST_FAILED ? ListFailureCause() : DeviceResultText(result);
+    if (result != DEVICE_OK && serial != nullptr) {
+        std::fprintf(stderr, "error finding %s: %s\n", serial, reason);
+    } else if (result == DEVICE_LIST_FAILED) {
+        std::fprintf(stderr, "error listing devices: %s\n", reason);
+    }
+    return result;
+}
+
 HidHandle OpenRelayBoard(SerialSelector serial) {
     HidHandle handle = nullptr;
-    const DeviceResult result =
-        OpenHidDevice(&handle, RELAY_VENDOR_ID, RELAY_MANUFACTURER, RELAY_PRODUCT_ID, RELAY_PRODUCT, serial);
-    if (result == DEVICE_OK) {
-        return handle;
-    }
-    if (serial != nullptr) {
-        std::fprintf(stderr, "error finding %s: %s\n", serial, DeviceResultText(result));
-    }
-    return nullptr;
+    return SelectRelayBoard(serial, &handle) == DEVICE_OK ? handle : nullptr;
 }

@@ -32,13 +32,20 @@ void NarrowHidString(char (&buffer)[HID_STRING_BYTES]);
 // interface's handle is stored in handleOut and belongs to the caller;
 // otherwise handleOut is not written and no handle is left open. In listing
 // mode every matching board's serial number is printed to standard output
-// and no board is selected.
+// and no board is selected. DEVICE_LIST_FAILED when the interfaces could not
+// be listed at all; ListFailureCause() then says why.
 DeviceResult OpenHidDevice(HidHandle *handleOut, std::uint16_t vendorId, const char *manufacturer,
                            std::uint16_t productId, const char *product, SerialSelector serial);
 
-// Opens an RXB540 board. When no board is selected and a selector was given,
-// prints "error finding <selector>: <reason>" to standard error. Returns an
-// empty handle when no board was selected.
+// Runs the pass for an RXB540 board and reports a failure on standard error:
+// "error finding <selector>: <reason>" when a selector was given, and in
+// listing mode only a failed listing, as "error listing devices: <cause>".
+// The reason for DEVICE_LIST_FAILED is the system's cause. On DEVICE_OK the
+// board's handle is stored in handleOut; otherwise handleOut is not written.
+DeviceResult SelectRelayBoard(SerialSelector serial, HidHandle *handleOut);
+
+// Opens an RXB540 board through SelectRelayBoard, which reports why when it
+// fails. Returns an empty handle when no board was selected.
 HidHandle OpenRelayBoard(SerialSelector serial);
 
 #endif  // RXB540_BOARD_DISCOVERY_H

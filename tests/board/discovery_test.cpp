@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -171,10 +172,13 @@ TEST_F(Discovery, ListingPrintsEachBoardOnOneLineAndSelectsNone) {
     EXPECT_EQ(handle, nullptr);
 }
 
+// A list that cannot be made is a failure of its own, never "not found": its
+// reason is the system's cause, kept from the failing call.
 TEST_F(Discovery, AFailedDeviceListEndsThePassUntouched) {
     Load(Board("1"));
-    SimHostFailNextDeviceList();
-    EXPECT_EQ(OpenAndClose("ANY"), DEVICE_NOT_FOUND);
+    SimHostFailNextDeviceList(EMFILE);
+    EXPECT_EQ(OpenAndClose("ANY"), DEVICE_LIST_FAILED);
+    EXPECT_STREQ(ListFailureCause(), std::strerror(EMFILE));
     EXPECT_EQ(Log(), "");
     EXPECT_EQ(OpenAndClose("ANY"), DEVICE_OK);
 }
@@ -189,6 +193,19 @@ TEST_F(Discovery, OpenRelayBoardReportsFailureOnlyWhenASelectorWasGiven) {
               "error finding ANY: Communication error with device\n"
               "error finding 42: Communication error with device\n");
     EXPECT_EQ(SimHostOpenHandleCount(), 0);
+
+    // A failed listing is reported in listing mode too, with the system's cause.
+    testing::internal::CaptureStderr();
+    for (SerialSelector serial : {"ANY", "42", static_cast<const char *>(nullptr)}) {
+        SimHostFailNextDeviceList(EACCES);
+        HidHandle handle = nullptr;
+        EXPECT_EQ(SelectRelayBoard(serial, &handle), DEVICE_LIST_FAILED);
+        EXPECT_EQ(handle, nullptr);
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "error finding ANY: Permission denied\n"
+              "error finding 42: Permission denied\n"
+              "error listing devices: Permission denied\n");
 
     Load(Board("7"));
     HidHandle handle = OpenRelayBoard("7");
