@@ -59,9 +59,9 @@ int OpenBoard(SerialSelector selector, const char *path, rxb540_board **board) {
     const BoardSearch search = {path, KeepSelectedBoard, &opening};
     LockPlatform();
     const DeviceResult result = SearchRelayBoards(&opened->handle, search);
+    const SystemReason reason = SaveSystemReason();
     UnlockPlatform();
     if (result != DEVICE_OK) {
-        const SystemReason reason = SaveSystemReason();
         std::free(opened->path);
         std::free(opened);
         RestoreSystemReason(reason);

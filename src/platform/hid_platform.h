@@ -138,8 +138,13 @@ void HidD_GetHidGuid(LPGUID HidGuid);
 // fails when it is opened). A null or non-HID ClassGuid, or Flags without
 // DIGCF_DEVICEINTERFACE, gives an empty list, still to be destroyed; only
 // present interfaces are listed, whether DIGCF_PRESENT is given or not.
-// Enumerator and hwndParent are ignored. INVALID_HANDLE_VALUE, with nothing to
-// destroy, only when no list can be made (out of memory, say).
+// Enumerator and hwndParent are ignored. A host without any HID interface, or
+// without the driver that would provide them, gives an empty list.
+// INVALID_HANDLE_VALUE, with nothing to destroy, only when no list can be
+// made: out of memory, or the host's interfaces cannot be looked at (denied
+// by a sandbox, no descriptor left). The system's error code then tells the
+// cause, as the Windows call leaves it for GetLastError(): the POSIX backends
+// leave it in errno, which nothing changes before the call returns.
 HDEVINFO SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR Enumerator, HWND hwndParent, DWORD Flags);
 
 // Fills *DeviceInterfaceData for the interface at MemberIndex (counted from

@@ -5,7 +5,7 @@
 # that the board emulator connects through dummy_hcd. Prints one line per
 # case and a closing "N passed, N failed" line; exits nonzero on any failure,
 # or when a tool, the kernel or the image cannot be had.
-set -euo pipefail
+set -eEuo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 here=$repo/tests/windows-e2e
@@ -25,6 +25,7 @@ fail_run() {
     echo "0 passed, 1 failed"
     exit 1
 }
+trap 'stop_on_error $? $LINENO' ERR
 
 need_tools() {
     local tool

@@ -188,8 +188,8 @@ std::string SimHostText() {
     return Host().text;
 }
 
-void SimHostFailNextDeviceList() {
-    Host().failNextDeviceList = true;
+void SimHostFailNextDeviceList(int cause) {
+    Host().failNextDeviceList = cause != 0 ? cause : EACCES;
 }
 
 void SimHostLogProcessEnd() {
