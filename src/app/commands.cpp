@@ -72,6 +72,8 @@ void PrintUsage(const char *programName) {
                  programName);
 }
 
+// A listing that could not look at the host's devices is a failure: an
+// empty listing must mean that no board is attached.
 int ListSerials() {
     rxb540_list *list = nullptr;
     const int result = rxb540_list_boards(&list);

@@ -13,20 +13,20 @@
 namespace {
 
 #ifdef _WIN32
-// The system's message for an error of the Windows API, without its line end.
+// The system's message for an error of the Windows API, without its closing
+// period and line end.
 const char *WindowsErrorText(DWORD error) {
     static char text[256];
     const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                                         error, 0, text, sizeof text, nullptr);
-    if (length == 0) {
-        std::snprintf(text, sizeof text, "Windows error %lu", static_cast<unsigned long>(error));
-        return text;
-    }
-    std::size_t end = length;
-    while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n' || text[end - 1] == ' ')) {
+    std::size_t end = length < sizeof text ? length : 0;
+    while (end > 0 && std::strchr(" .\r\n", text[end - 1]) != nullptr) {
         --end;
     }
     text[end] = '\0';
+    if (end == 0) {
+        std::snprintf(text, sizeof text, "system error %lu", static_cast<unsigned long>(error));
+    }
     return text;
 }
 #endif
@@ -49,6 +49,7 @@ const char *ResultReason(int code) {
 #ifdef _WIN32
     return WindowsErrorText(GetLastError());
 #else
-    return std::strerror(errno);
+    const int error = errno;
+    return error != 0 ? std::strerror(error) : "cause unknown";
 #endif
 }

@@ -26,11 +26,6 @@ constexpr std::size_t HID_STRING_BYTES = 512;
 // The longest narrowed device string, its terminating zero included.
 constexpr std::size_t NARROW_STRING_BYTES = HID_STRING_BYTES / 2 + 1;
 
-// A pass ends with the device list unreadable: the device-list call failed,
-// and the platform's reason is where hid_platform.h says. Not a code of
-// DeviceResultText's table: it has no fixed text.
-constexpr DeviceResult DEVICE_LIST_FAILED = -1;
-
 // Turns the UTF-16 string at the start of the buffer into 8-bit text in the
 // same buffer: a unit below 256 becomes the byte of that value, any other
 // unit becomes '?'. Stops at the first zero unit or after the buffer's 256

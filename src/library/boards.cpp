@@ -44,10 +44,13 @@ BoardChoice KeepSelectedBoard(void *context, const char *path, const char *seria
 
 // One pass for rxb540_open (a selector) or rxb540_open_path (a path).
 int OpenBoard(SerialSelector selector, const char *path, rxb540_board **board) {
-    if ((selector == nullptr && path == nullptr) || board == nullptr) {
+    if (board == nullptr) {
         return RXB540_ERROR_INVALID_ARGUMENT;
     }
     *board = nullptr;
+    if (selector == nullptr && path == nullptr) {
+        return RXB540_ERROR_INVALID_ARGUMENT;
+    }
     rxb540_board *opened = static_cast<rxb540_board *>(std::calloc(1, sizeof(rxb540_board)));
     if (opened == nullptr) {
         return RXB540_ERROR_NO_MEMORY;
@@ -56,9 +59,9 @@ int OpenBoard(SerialSelector selector, const char *path, rxb540_board **board) {
     const BoardSearch search = {path, KeepSelectedBoard, &opening};
     LockPlatform();
     const DeviceResult result = SearchRelayBoards(&opened->handle, search);
+    const SystemReason reason = SaveSystemReason();
     UnlockPlatform();
     if (result != DEVICE_OK) {
-        const SystemReason reason = SaveSystemReason();
         std::free(opened->path);
         std::free(opened);
         RestoreSystemReason(reason);
@@ -111,16 +114,10 @@ int StoreSerial(rxb540_board *board, const char *text) {
 extern "C" {
 
 int rxb540_open(const char *selector, rxb540_board **board) {
-    if (selector == nullptr) {
-        return RXB540_ERROR_INVALID_ARGUMENT;
-    }
     return OpenBoard(selector, nullptr, board);
 }
 
 int rxb540_open_path(const char *path, rxb540_board **board) {
-    if (path == nullptr) {
-        return RXB540_ERROR_INVALID_ARGUMENT;
-    }
     return OpenBoard(nullptr, path, board);
 }
 

@@ -17,7 +17,8 @@ void LockPlatform();
 void UnlockPlatform();
 
 // The system's reason for a failure (errno, or GetLastError() on Windows),
-// kept while the library releases what it held, and put back afterwards.
+// taken right after the platform call that failed, kept while the library
+// releases what it held, and put back for the caller.
 struct SystemReason {
     unsigned long value;
 };

@@ -71,9 +71,9 @@ int rxb540_list_boards(rxb540_list **list) {
     const BoardSearch search = {nullptr, KeepBoard, &listing};
     LockPlatform();
     const DeviceResult result = SearchRelayBoards(&unused, search);
+    const SystemReason reason = SaveSystemReason();
     UnlockPlatform();
     if (result == DEVICE_LIST_FAILED) {
-        const SystemReason reason = SaveSystemReason();
         rxb540_list_free(made);
         RestoreSystemReason(reason);
         return RXB540_ERROR_PLATFORM;

@@ -103,7 +103,9 @@ constexpr DWORD OPEN_EXISTING = 3;
 // tests check the points where backends could differ.
 //
 // Common to every call:
-// - All calls come from the one thread of the process.
+// - Calls never overlap: librxb540 makes every one under a single lock, so a
+//   backend needs no locking of its own, but calls may come from different
+//   threads one after another.
 // - A list (HDEVINFO) and a handle (HANDLE) are tokens that the backend hands
 //   out; a valid one is never null and never INVALID_HANDLE_VALUE. Every call
 //   refuses (fails, writes nothing, releases nothing) a token that the backend
@@ -136,8 +138,13 @@ void HidD_GetHidGuid(LPGUID HidGuid);
 // fails when it is opened). A null or non-HID ClassGuid, or Flags without
 // DIGCF_DEVICEINTERFACE, gives an empty list, still to be destroyed; only
 // present interfaces are listed, whether DIGCF_PRESENT is given or not.
-// Enumerator and hwndParent are ignored. INVALID_HANDLE_VALUE, with nothing to
-// destroy, only when no list can be made (out of memory, say).
+// Enumerator and hwndParent are ignored. A host without any HID interface, or
+// without the driver that would provide them, gives an empty list.
+// INVALID_HANDLE_VALUE, with nothing to destroy, only when no list can be
+// made: out of memory, or the host's interfaces cannot be looked at (denied
+// by a sandbox, no descriptor left). The system's error code then tells the
+// cause, as the Windows call leaves it for GetLastError(): the POSIX backends
+// leave it in errno, which nothing changes before the call returns.
 HDEVINFO SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR Enumerator, HWND hwndParent, DWORD Flags);
 
 // Fills *DeviceInterfaceData for the interface at MemberIndex (counted from

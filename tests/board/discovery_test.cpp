@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -233,10 +234,14 @@ TEST_F(Discovery, AStoppedPassSelectsNothingAndClosesEverything) {
     EXPECT_EQ(Log(), "enumerate\nopen 0\nclose 0\n");
 }
 
+// A list that cannot be made is a failure of its own, never "not found": its
+// reason is the system's cause, kept from the failing call.
 TEST_F(Discovery, AFailedDeviceListEndsThePassUntouched) {
     Load(Board("1"));
-    SimHostFailNextDeviceList();
+    SimHostFailNextDeviceList(EMFILE);
+    errno = 0;
     EXPECT_EQ(OpenAndClose("ANY"), DEVICE_LIST_FAILED);
+    EXPECT_EQ(errno, EMFILE);
     EXPECT_EQ(Log(), "");
     EXPECT_EQ(OpenAndClose("ANY"), DEVICE_OK);
 }
@@ -253,6 +258,18 @@ TEST_F(Discovery, OpenRelayBoardPrintsNothing) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(handle, nullptr);
     EXPECT_EQ(SimHostOpenHandleCount(), 0);
+
+    // A failed listing prints nothing either, in listing mode too: the
+    // system's cause is left in errno for the caller.
+    testing::internal::CaptureStderr();
+    for (SerialSelector serial : {"ANY", "42", static_cast<const char *>(nullptr)}) {
+        SimHostFailNextDeviceList(EACCES);
+        errno = 0;
+        EXPECT_EQ(OpenRelayBoard(&handle, serial), DEVICE_LIST_FAILED);
+        EXPECT_EQ(errno, EACCES);
+        EXPECT_EQ(handle, nullptr);
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 
     Load(Board("7"));
     ASSERT_EQ(OpenRelayBoard(&handle, "7"), DEVICE_OK);

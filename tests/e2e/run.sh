@@ -10,7 +10,7 @@
 # are dynamically linked; the guest carries their shared libraries. The
 # native run also carries rxb540-mqtt (from the release build, dynamically
 # linked) with mosquitto and its clients, for the bridge's case.
-set -euo pipefail
+set -eEuo pipefail
 
 platform=native
 if [ $# -gt 0 ]; then
@@ -40,6 +40,7 @@ fail_run() {
     echo "0 passed, 1 failed"
     exit 1
 }
+trap 'stop_on_error $? $LINENO' ERR
 
 need_tools() {
     local tool

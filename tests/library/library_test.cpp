@@ -79,40 +79,41 @@ Opened OpenAndClose(int (*open)(const char *, rxb540_board **), const char *what
 
 TEST_F(Library, SelectionAsTheCommandLineMakesIt) {
     const std::string twoSame = Board("D") + Board("D", "state=1");
+    // By serial selector or by path: what to open, on which host, and how it goes.
     const struct {
-        std::string host;
-        bool byPath;
         const char *what;
-        int result;
         const char *path;
         const char *serial;
+        std::string host;
+        int result;
+        bool byPath;
     } cases[] = {
-        {FOREIGN + Board("A") + Board("B"), false, "B", RXB540_OK, "sim:2", "B"},
-        {FOREIGN + UnreadableSerial() + Board("X") + Board("Y"), false, "ANY", RXB540_OK, "sim:2", "X"},
-        {Board("x") + Board("any"), false, "any", RXB540_OK, "sim:1", "any"},
-        {Board("x") + Board("any"), false, "Any", RXB540_ERROR_NOT_FOUND, "", ""},
-        {Board("1234") + Board("123"), false, "123", RXB540_OK, "sim:1", "123"},
-        {Board("AB\\u0100C"), false, "AB?C", RXB540_OK, "sim:0", "AB?C"},
-        {Board("\\u00e9"), false, "\xE9", RXB540_OK, "sim:0", "\xE9"},
-        {Board("a\\u001bb"), false,
+        {"B", "sim:2", "B", FOREIGN + Board("A") + Board("B"), RXB540_OK, false},
+        {"ANY", "sim:2", "X", FOREIGN + UnreadableSerial() + Board("X") + Board("Y"), RXB540_OK, false},
+        {"any", "sim:1", "any", Board("x") + Board("any"), RXB540_OK, false},
+        {"Any", "", "", Board("x") + Board("any"), RXB540_ERROR_NOT_FOUND, false},
+        {"123", "sim:1", "123", Board("1234") + Board("123"), RXB540_OK, false},
+        {"AB?C", "sim:0", "AB?C", Board("AB\\u0100C"), RXB540_OK, false},
+        {"\xE9", "sim:0", "\xE9", Board("\\u00e9"), RXB540_OK, false},
+        {"a\x1b"
+         "b",
+         "sim:0",
          "a\x1b"
          "b",
-         RXB540_OK, "sim:0",
-         "a\x1b"
-         "b"},
-        {Board("1") + UnreadableSerial(), false, "999", RXB540_ERROR_COMMUNICATION, "", ""},
-        {UnreadableSerial() + Board("1"), false, "999", RXB540_ERROR_NOT_FOUND, "", ""},
-        {FOREIGN, false, "ANY", RXB540_ERROR_NOT_FOUND, "", ""},
-        {"", false, "ANY", RXB540_ERROR_NOT_FOUND, "", ""},
+         Board("a\\u001bb"), RXB540_OK, false},
+        {"999", "", "", Board("1") + UnreadableSerial(), RXB540_ERROR_COMMUNICATION, false},
+        {"999", "", "", UnreadableSerial() + Board("1"), RXB540_ERROR_NOT_FOUND, false},
+        {"ANY", "", "", FOREIGN, RXB540_ERROR_NOT_FOUND, false},
+        {"ANY", "", "", "", RXB540_ERROR_NOT_FOUND, false},
         // Duplicates: the first by serial number, either one by its path.
-        {twoSame, false, "D", RXB540_OK, "sim:0", "D"},
-        {twoSame, true, "sim:1", RXB540_OK, "sim:1", "D"},
-        {twoSame, true, "sim:0", RXB540_OK, "sim:0", "D"},
-        {FOREIGN + Board("A"), true, "sim:0", RXB540_ERROR_NOT_FOUND, "", ""},
-        {FOREIGN + Board("A"), true, "sim:2", RXB540_ERROR_NOT_FOUND, "", ""},
-        {FOREIGN + Board("A"), true, "/dev/hidraw1", RXB540_ERROR_NOT_FOUND, "", ""},
-        {Board("A") + UnreadableSerial(), true, "sim:1", RXB540_ERROR_COMMUNICATION, "", ""},
-        {Board("A", "open=fail"), true, "sim:0", RXB540_ERROR_NOT_FOUND, "", ""},
+        {"D", "sim:0", "D", twoSame, RXB540_OK, false},
+        {"sim:1", "sim:1", "D", twoSame, RXB540_OK, true},
+        {"sim:0", "sim:0", "D", twoSame, RXB540_OK, true},
+        {"sim:0", "", "", FOREIGN + Board("A"), RXB540_ERROR_NOT_FOUND, true},
+        {"sim:2", "", "", FOREIGN + Board("A"), RXB540_ERROR_NOT_FOUND, true},
+        {"/dev/hidraw1", "", "", FOREIGN + Board("A"), RXB540_ERROR_NOT_FOUND, true},
+        {"sim:1", "", "", Board("A") + UnreadableSerial(), RXB540_ERROR_COMMUNICATION, true},
+        {"sim:0", "", "", Board("A", "open=fail"), RXB540_ERROR_NOT_FOUND, true},
     };
     for (const auto &c : cases) {
         Load(c.host);
@@ -174,7 +175,10 @@ TEST_F(Library, NullObjectsAreRefusedOrIgnored) {
     rxb540_board *board = nullptr;
     char serial[RXB540_SERIAL_BUFFER];
     EXPECT_EQ(rxb540_list_boards(nullptr), RXB540_ERROR_INVALID_ARGUMENT);
+    board = reinterpret_cast<rxb540_board *>(&board);  // must become NULL
     EXPECT_EQ(rxb540_open(nullptr, &board), RXB540_ERROR_INVALID_ARGUMENT);
+    EXPECT_EQ(board, nullptr);
+    board = reinterpret_cast<rxb540_board *>(&board);
     EXPECT_EQ(rxb540_open("ANY", nullptr), RXB540_ERROR_INVALID_ARGUMENT);
     EXPECT_EQ(rxb540_open_path(nullptr, &board), RXB540_ERROR_INVALID_ARGUMENT);
     EXPECT_EQ(rxb540_open_path("sim:0", nullptr), RXB540_ERROR_INVALID_ARGUMENT);

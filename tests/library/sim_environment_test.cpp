@@ -39,7 +39,7 @@ protected:
 
     // Writes a host file and names it in the environment.
     std::string UseHost(const std::string &name, const std::string &text) {
-        const std::string path = dir + "/" + name;
+        std::string path = dir + "/" + name;
         WriteTextFile(path, text);
         setenv("RXB540_SIM_HOST", path.c_str(), 1);
         return path;
@@ -139,6 +139,7 @@ TEST_F(SimEnvironment, DifferentBoardsFromDifferentThreadsAtOnce) {
     const std::string host = UseHost("boards.host", Board("T0") + Board("T1") + Board("T2") + Board("T3"));
     unsetenv("RXB540_SIM_LOG");
     std::vector<std::thread> threads;
+    threads.reserve(4);
     std::vector<int> failures(4, 0);
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([t, &failures] {

@@ -172,7 +172,7 @@ bool NaturalLess(const std::string &a, const std::string &b) {
 
 bool CreateGadget(const std::string &configfsRoot, const std::string &name,
                   const GadgetDescription &description, Gadget *gadget, std::string *error) {
-    *gadget = Gadget{description, configfsRoot + "/" + name, std::string(), std::string(), -1};
+    *gadget = Gadget{description, configfsRoot + "/" + name, std::string(), std::string(), -1, false, false};
     if (mkdir(gadget->dir.c_str(), 0755) != 0) {
         // Never adopt or remove a folder that someone else made.
         gadget->dir.clear();

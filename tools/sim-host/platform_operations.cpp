@@ -1,5 +1,6 @@
 // The platform operations of the simulated host: device lists, handles and HID
 // calls served from the interfaces of the loaded host file.
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -179,8 +180,9 @@ HDEVINFO SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR, HWND, DWORD Flags) {
     }
 #endif
     SimHost &host = Host();
-    if (host.failNextDeviceList) {
-        host.failNextDeviceList = false;
+    if (host.failNextDeviceList != 0) {
+        errno = host.failNextDeviceList;
+        host.failNextDeviceList = 0;
         return INVALID_HANDLE_VALUE;
     }
     AppendLog("enumerate");

@@ -5,6 +5,7 @@
 #ifndef RXB540_SIM_HOST_SIM_HOST_H
 #define RXB540_SIM_HOST_SIM_HOST_H
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -49,8 +50,10 @@ const std::vector<SimFeatureCall> &SimHostFeatureCalls();
 // The host file's text as the host holds it now, board memory updates included.
 std::string SimHostText();
 
-// Makes the next SetupDiGetClassDevsA call fail, as a host in trouble could.
-void SimHostFailNextDeviceList();
+// Makes the next SetupDiGetClassDevsA call fail with errno set to `cause`
+// (EACCES when not given; 0 is taken as EACCES too), as a host in trouble
+// could.
+void SimHostFailNextDeviceList(int cause = EACCES);
 
 // Appends "end open=K" to the log.
 void SimHostLogProcessEnd();

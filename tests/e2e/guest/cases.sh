@@ -198,6 +198,40 @@ case_refused_report() {
     case_end
 }
 
+# A container given the host's node of board B as its own /dev/hidrawA
+# (docker run --device) sees the host's /sys, where hidrawA is board A. The
+# node is B by its device number, whatever its name: A's node made to reach
+# B must list B and must never let "set <A's serial>" switch B. A node of
+# another class under a hidraw name (/dev/null's number) is never opened. The
+# libusb variant of hidapi does not use hidraw nodes at all.
+case_node_known_by_number() {
+    case_begin node-is-the-device-its-number-names
+    if [ "$ACCESS_NODE" = usbfs ]; then
+        note "hidapi-libusb opens USB devices, not hidraw nodes: nothing to check"
+        case_end
+        return
+    fi
+    node_a=$(gadget_node $FIRST_GADGET) && node_b=$(gadget_node $SECOND_GADGET) ||
+        detail "the boards have no hidraw nodes"
+    serial_a=$(host_serial_of $FIRST_GADGET)
+    number_a=$(tr ':' ' ' <"/sys/class/hidraw/${node_a#/dev/}/dev")
+    number_b=$(tr ':' ' ' <"/sys/class/hidraw/${node_b#/dev/}/dev")
+    for reached in "$number_b" "1 3"; do
+        rm -f "$node_a" && mknod -m 600 "$node_a" c $reached || detail "cannot make $node_a as $reached"
+        listing="$SECOND_TEXT
+"
+        [ "$reached" = "$number_b" ] && listing="$listing$listing"
+        run_rxb540 list
+        expect_run "$listing" "" 0
+        run_rxb540 set "$serial_a" 2
+        expect_run "" "error finding $serial_a: $NOT_FOUND
+" 1
+        expect_received ""
+    done
+    rm -f "$node_a" && mknod -m 600 "$node_a" c $number_a || detail "cannot restore $node_a"
+    case_end
+}
+
 # A board without a serial number string is neither listed nor selected: its
 # serial cannot be read. Started alone, after the other emulators stopped.
 case_board_without_serial() {
@@ -229,6 +263,7 @@ if start_emulator "hid:16c0:05df:other.example:RXB540:$SERIAL_2" "board:$SERIAL_
     case_access_granted
     case_init_sets_serial
     case_set_state_by_new_serial
+    case_node_known_by_number
     case_emulator_stops_cleanly
     case_refused_report
     case_board_without_serial
