@@ -12,11 +12,21 @@ bool verboseLog = false;
 void WriteLine(const char *format, va_list arguments) {
     char line[1024];
     std::vsnprintf(line, sizeof line, format, arguments);  // NOLINT(clang-analyzer-valist.Uninitialized)
+    MakeLogLineSafe(line);
     // One write per line, so that lines never mix with another writer's.
     std::fprintf(stderr, "rxb540-mqtt: %s\n", line);
 }
 
 }  // namespace
+
+void MakeLogLineSafe(char *line) {
+    for (char *c = line; *c != '\0'; ++c) {
+        const unsigned char byte = static_cast<unsigned char>(*c);
+        if (byte < 0x20 || byte == 0x7F) {
+            *c = '?';
+        }
+    }
+}
 
 void SetVerboseLog(bool verbose) {
     verboseLog = verbose;

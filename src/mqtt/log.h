@@ -3,6 +3,11 @@
 #ifndef RXB540_MQTT_LOG_H
 #define RXB540_MQTT_LOG_H
 
+// Log lines carry texts from the network and from devices: a line end or an
+// escape sequence among them would forge log lines or drive the terminal
+// that shows the log. Every control character becomes '?'.
+void MakeLogLineSafe(char *line);
+
 void SetVerboseLog(bool verbose);
 bool VerboseLog();
 

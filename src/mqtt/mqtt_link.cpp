@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "mqtt/log.h"
+#include "mqtt/payloads.h"
 
 namespace {
 
@@ -99,7 +100,10 @@ void OnMessage(mosquitto *, void *userdata, const mosquitto_message *message) {
         payload.assign(static_cast<const char *>(message->payload),
                        static_cast<std::size_t>(message->payloadlen));
     }
-    LogDetail("received %s%s: %s", message->topic, message->retain ? " (retained)" : "", payload.c_str());
+    if (VerboseLog()) {
+        LogDetail("received %s%s: %s", message->topic, message->retain ? " (retained)" : "",
+                  JsonString(ShortenedPayload(payload, 256)).c_str());
+    }
     if (link->handlers.message != nullptr) {
         link->handlers.message(link->handlers.context, message->topic, payload, message->retain);
     }

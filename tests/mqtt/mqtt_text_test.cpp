@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "mqtt/ha_discovery.h"
+#include "mqtt/log.h"
 #include "mqtt/payloads.h"
 #include "mqtt/topics.h"
 
@@ -68,6 +69,12 @@ TEST(Json, AnyBytesGiveAValidString) {
     EXPECT_EQ(JsonStringArray({"a", "b"}), "[\"a\", \"b\"]");
     EXPECT_EQ(ShortenedPayload("abcdef", 3), "abc...");
     EXPECT_EQ(ShortenedPayload("abc", 3), "abc");
+}
+
+TEST(Log, ControlCharactersCannotForgeLinesOrDriveTheTerminal) {
+    char line[] = "topic a\nrxb540-mqtt: forged\x1b[2J\r\x7f caf\xc3\xa9";
+    MakeLogLineSafe(line);
+    EXPECT_STREQ(line, "topic a?rxb540-mqtt: forged?[2J?? caf\xc3\xa9");
 }
 
 TEST(Topics, CommandTopicsBelowThisHostOnly) {
