@@ -128,5 +128,6 @@ isolated 1800 sh -c '
 case $status in
 0) ;;
 124) fail "the run took longer than 30 minutes" ;;
+137) fail "the run was ended by a signal (interrupted)" ;;
 *) fail "the checks in the $suite root failed (status $status)" ;;
 esac

@@ -58,6 +58,8 @@ std::vector<std::string> WrapperWords() {
     command.insert(command.end(), argv.begin(), argv.end());
     std::vector<char *> args;
     args.reserve(command.size() + 1);
+    // execvp takes char *; data() of a string that is not const gives one.
+    // cppcheck-suppress constVariableReference
     for (std::string &arg : command) {
         args.push_back(arg.data());
     }
