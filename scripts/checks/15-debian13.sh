@@ -14,6 +14,7 @@
 # Whatever the run mounts lives in a private mount namespace and vanishes with
 # it, so nothing stays mounted, even when the run is interrupted.
 set -euo pipefail
+self=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
 cd "$(dirname "$0")/../.."
 
 suite=trixie
@@ -32,7 +33,7 @@ cache_root=${RXB540_E2E_CACHE:-${XDG_CACHE_HOME:+$XDG_CACHE_HOME/rxb540-e2e}}
 cache_root=${cache_root:-${HOME:+$HOME/.cache/rxb540-e2e}}
 cache_root=${cache_root:-/var/tmp/rxb540-e2e}
 mkdir -p "$cache_root"
-key=$(sha256sum "$0" | cut -c 1-16)
+key=$(sha256sum "$self" | cut -c 1-16)
 tarball=$cache_root/debian13-root-$key.tar.gz
 archives=$cache_root/debian13-apt-archives
 mkdir -p "$archives/partial"
@@ -58,7 +59,7 @@ if [ ! -f "$tarball" ]; then
     [ -n "$mirror" ] || mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/* 2>/dev/null |
         grep -v '^ *#' | grep -oE 'https?://[^ ]*/debian/?( |$)' | head -n 1 | tr -d ' ' || true)
     mirror=${mirror:-http://deb.debian.org/debian}
-    echo "debian13: debootstrap $suite from $mirror (about two minutes, once)"
+    echo "debian13: debootstrap $suite from $mirror (a few minutes, once)"
     start=$(date +%s)
     if ! isolated 1200 debootstrap --variant=minbase "$suite" "$work/new-root" "$mirror" >"$work/debootstrap.log" 2>&1; then
         tail -n 20 "$work/debootstrap.log" >&2
