@@ -103,7 +103,9 @@ constexpr DWORD OPEN_EXISTING = 3;
 // tests check the points where backends could differ.
 //
 // Common to every call:
-// - All calls come from the one thread of the process.
+// - Calls never overlap: librxb540 makes every one under a single lock, so a
+//   backend needs no locking of its own, but calls may come from different
+//   threads one after another.
 // - A list (HDEVINFO) and a handle (HANDLE) are tokens that the backend hands
 //   out; a valid one is never null and never INVALID_HANDLE_VALUE. Every call
 //   refuses (fails, writes nothing, releases nothing) a token that the backend

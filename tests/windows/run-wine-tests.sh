@@ -19,6 +19,7 @@ readonly REPO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 readonly BUILD_DIR="$REPO_ROOT/build/windows"
 readonly EXE="$BUILD_DIR/rxb540.exe"
 readonly DISCOVERY_TEST="$BUILD_DIR/tests/windows/rxb540_wine_discovery_test.exe"
+readonly DLL_CLIENT="$BUILD_DIR/tests/windows/rxb540_dll_client.exe"
 readonly MINGW_CXX=x86_64-w64-mingw32-g++-posix
 readonly MINGW_OBJDUMP=x86_64-w64-mingw32-objdump
 readonly PACKAGES="g++-mingw-w64-x86-64 wine cmake"
@@ -172,20 +173,27 @@ check() {
     done
 }
 
-# rxb540.exe must start on a Windows machine without MinGW's runtime DLLs.
+# rxb540.exe, rxb540.dll and a program on the DLL must start on a Windows
+# machine without MinGW's runtime DLLs; the first two reach the HID services
+# themselves, the third through rxb540.dll.
 check_static_runtime() {
-    local imports
-    imports="$("$MINGW_OBJDUMP" -p "$EXE" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z')"
-    if grep -qE '^(libstdc\+\+|libgcc|libwinpthread)' <<<"$imports"; then
-        failed=$((failed + 1))
-        echo "FAIL rxb540.exe imports MinGW runtime DLLs:" $imports
-    elif ! grep -qx 'hid.dll' <<<"$imports" || ! grep -qx 'setupapi.dll' <<<"$imports"; then
-        failed=$((failed + 1))
-        echo "FAIL rxb540.exe does not import hid.dll and setupapi.dll:" $imports
-    else
-        passed=$((passed + 1))
-        echo "PASS rxb540.exe imports only system DLLs:" $imports
-    fi
+    local program needed imports
+    for program in "$EXE:hid.dll setupapi.dll" "$BUILD_DIR/rxb540.dll:hid.dll setupapi.dll" \
+        "$DLL_CLIENT:rxb540.dll"; do
+        needed=${program#*:}
+        program=${program%%:*}
+        imports="$("$MINGW_OBJDUMP" -p "$program" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z')"
+        if grep -qE '^(libstdc\+\+|libgcc|libwinpthread)' <<<"$imports"; then
+            failed=$((failed + 1))
+            echo "FAIL $(basename "$program") imports MinGW runtime DLLs:" $imports
+        elif ! for dll in $needed; do grep -qx "$dll" <<<"$imports" || exit 1; done; then
+            failed=$((failed + 1))
+            echo "FAIL $(basename "$program") does not import $needed:" $imports
+        else
+            passed=$((passed + 1))
+            echo "PASS $(basename "$program") imports only system DLLs:" $imports
+        fi
+    done
 }
 
 run_cases() {
@@ -213,6 +221,12 @@ run_cases() {
         1 "" "error finding ANY: $not_found"$'\n' -- wine "$EXE" init
     check "init ignores an extra argument" \
         1 "" "error finding ANY: $not_found"$'\n' -- wine "$EXE" init extra
+    # rxb540.dll beside the program, as a user of the DLL ships it.
+    cp "$BUILD_DIR/rxb540.dll" "$(dirname "$DLL_CLIENT")/"
+    check "a C program on rxb540.dll lists Wine's HID devices: no boards, status 0" \
+        0 "" "" -- wine "$DLL_CLIENT"
+    check "a C program on rxb540.dll finds no board to set: not found, status 1" \
+        1 "set 1735000000 5: $not_found"$'\n' "" -- wine "$DLL_CLIENT" 1735000000 5
 }
 
 # Discovery pointed at the identity of Wine's own virtual mouse and keyboard:
@@ -243,7 +257,7 @@ main() {
     ensure_tools
     [ "$build" = 1 ] && build_exe
     local program
-    for program in "$EXE" "$DISCOVERY_TEST"; do
+    for program in "$EXE" "$DISCOVERY_TEST" "$DLL_CLIENT" "$BUILD_DIR/rxb540.dll"; do
         if [ ! -f "$program" ]; then
             echo "wine-tests: $program is missing; build with: cmake --preset windows && cmake --build --preset windows" >&2
             exit 1

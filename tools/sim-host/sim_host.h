@@ -15,6 +15,12 @@
 // (no line end) in *error.
 bool SimHostLoadFile(const char *path, std::string *error);
 
+// Loads the host file at path anew while handles and lists of the host stay
+// as they are: a handle keeps its interface index, and one whose interface the
+// new file no longer has fails every call but its close. On failure the host
+// has no interfaces, and *error says why.
+bool SimHostReloadFile(const char *path, std::string *error);
+
 // Loads a host from text; board memory updates then stay in memory.
 bool SimHostLoadText(const std::string &text, std::string *error);
 

@@ -86,14 +86,29 @@ const DiscoveryCase DISCOVERY_CASES[] = {
      {"b:2", "b:1"}},
 };
 
+// Without a selector, keeps each serial number as a line; otherwise selects.
+struct Listing {
+    SerialSelector selector;
+    std::string listed;
+};
+BoardChoice ListOrSelect(void *context, const char *, const char *serial) {
+    Listing *listing = static_cast<Listing *>(context);
+    if (listing->selector == nullptr) {
+        listing->listed += std::string(serial) + "\n";
+        return BoardChoice::PASS_OVER;
+    }
+    return SerialSelects(listing->selector, serial) ? BoardChoice::SELECT : BoardChoice::PASS_OVER;
+}
+
 TEST(HidapiBackend, DiscoveryOpensOnlyBoardsAndReadsMissingStringsAsUnreadable) {
     for (const DiscoveryCase &test : DISCOVERY_CASES) {
         SCOPED_TRACE(test.name);
         SetFakeHidDevices(test.devices);
         HidHandle handle = nullptr;
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(OpenHidDevice(&handle, VID, MAKER, PID, "RXB540", test.selector), test.result);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), test.listed);
+        Listing listing = {test.selector, ""};
+        const BoardSearch search = {nullptr, ListOrSelect, &listing};
+        EXPECT_EQ(SearchHidDevices(&handle, {VID, MAKER, PID, "RXB540"}, search), test.result);
+        EXPECT_EQ(listing.listed, test.listed);
         EXPECT_EQ(FakeHidOpenedPaths(), test.opened);
         EXPECT_EQ(FakeHidLiveEnumerations(), 0);
         EXPECT_EQ(FakeHidOpenDevices(), test.result == DEVICE_OK ? 1 : 0);

@@ -184,6 +184,22 @@ DeviceResult FindRelayBoard(HidHandle *handle, SerialSelector selector) {
                          selector);
 }
 
+namespace {
+
+BoardChoice KeepSerialLine(void *context, const char *, const char *serial) {
+    *static_cast<std::string *>(context) += std::string(serial) + "\n";
+    return BoardChoice::PASS_OVER;
+}
+
+}  // namespace
+
+DeviceResult ListRelayBoards(std::string *serials) {
+    serials->clear();
+    HidHandle unused = nullptr;
+    const BoardSearch listing = {nullptr, KeepSerialLine, serials};
+    return SearchRelayBoards(&unused, listing);
+}
+
 void LinuxHidraw::SetUp() {
     root = MakeTempDir();
     ASSERT_FALSE(root.empty());

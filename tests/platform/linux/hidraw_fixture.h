@@ -84,6 +84,10 @@ std::u16string ReadString(StringCall call, HANDLE handle);
 
 DeviceResult FindRelayBoard(HidHandle *handle, SerialSelector selector);
 
+// A pass that selects no board: the serial numbers of the boards it met, one
+// a line, in *serials.
+DeviceResult ListRelayBoards(std::string *serials);
+
 // Points the backend at a fresh temporary tree with an empty class folder,
 // and regular files standing in for nodes; puts everything back afterwards.
 struct LinuxHidraw : ::testing::Test {
