@@ -1,9 +1,10 @@
 // Discovery through the Linux hidraw backend over prepared sysfs trees of
 // many hidraw entries: the time of one pass and what it allocates. The trees
 // are laid out the way the kernel lays out USB HID devices (class link, the
-// node below its HID device, the USB device above it with its attributes);
-// regular files stand in for the /dev nodes, so the IDs come from each
-// node's uevent, as in the backend's tests.
+// node below its HID device with its /sys/dev/char entry, the USB device
+// above it with its attributes); regular files stand in for the /dev nodes,
+// hidrawN carrying device number 240:N, so the IDs come from each node's
+// uevent, as in the backend's tests.
 //
 // usage: rxb540-bench-hidraw ROOT PASSES COUNT...
 // For each COUNT, lays out COUNT entries under ROOT (the last two are boards
@@ -17,6 +18,7 @@
 
 #include <fcntl.h>
 #include <malloc.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -26,6 +28,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -91,6 +94,21 @@ void free(void *pointer) {
 
 namespace {
 
+constexpr unsigned HIDRAW_MAJOR = 240;
+
+// The minor number of each stand-in node, by its inode.
+std::map<ino_t, unsigned> g_standInMinors;
+
+bool StandInNumber(const struct stat &file, unsigned *major, unsigned *minor) {
+    const auto found = g_standInMinors.find(file.st_ino);
+    if (found == g_standInMinors.end()) {
+        return false;
+    }
+    *major = HIDRAW_MAJOR;
+    *minor = found->second;
+    return true;
+}
+
 void WriteFile(const std::string &path, const std::string &text) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
@@ -124,14 +142,24 @@ void AddUsbHidEntry(const std::string &root, int number, unsigned vendor, unsign
                                       Hex(product, 8) + "\nHID_NAME=" + manufacturer + " " + productName +
                                       "\nHID_UNIQ=" + serial + "\nMODALIAS=hid:b0003\n");
     fs::create_symlink("../..", hidDir + "/hidraw/" + name + "/device");
+    fs::create_symlink(root + "/sys/class/hidraw", hidDir + "/hidraw/" + name + "/subsystem");
     fs::create_symlink("../../devices/" + hidDevice + "/hidraw/" + name, root + "/sys/class/hidraw/" + name);
-    WriteFile(root + "/dev/" + name, "");
+    fs::create_symlink("../../devices/" + hidDevice + "/hidraw/" + name,
+                       root + "/sys/dev/char/" + std::to_string(HIDRAW_MAJOR) + ":" + std::to_string(number));
+    const std::string node = root + "/dev/" + name;
+    WriteFile(node, "");
+    struct stat file;
+    if (stat(node.c_str(), &file) == 0) {
+        g_standInMinors[file.st_ino] = static_cast<unsigned>(number);
+    }
 }
 
 // `count` entries: keyboards and mice of other makers, then two boards.
 void LayOutHost(const std::string &root, int count) {
     std::filesystem::remove_all(root);
+    g_standInMinors.clear();
     std::filesystem::create_directories(root + "/sys/class/hidraw");
+    std::filesystem::create_directories(root + "/sys/dev/char");
     std::filesystem::create_directories(root + "/dev");
     const int boards = std::min(count, 2);
     for (int number = 0; number < count - boards; ++number) {
@@ -198,6 +226,7 @@ int main(int argc, char **argv) {
         const int count = std::atoi(argv[i]);
         LayOutHost(root, count);
         SetHidrawRootsForTests((root + "/sys").c_str(), (root + "/dev").c_str());
+        SetHidrawStandInsForTests(StandInNumber);
         if (count >= 2 && Pass("board-b") != DEVICE_OK) {
             std::fprintf(stderr, "board-b not found among %d entries\n", count);
             return 1;
@@ -220,6 +249,7 @@ int main(int argc, char **argv) {
         std::fflush(out);
     }
     SetHidrawRootsForTests(nullptr, nullptr);
+    SetHidrawStandInsForTests(nullptr);
     std::filesystem::remove_all(root);
     return 0;
 }

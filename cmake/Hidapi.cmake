@@ -35,11 +35,14 @@ if(NOT RXB540_HIDAPI_FOUND)
 endif()
 message(STATUS "hidapi backend on ${RXB540_HIDAPI_PACKAGE} ${RXB540_HIDAPI_VERSION}")
 
-add_library(rxb540_hidapi_platform STATIC
+set(RXB540_HIDAPI_PLATFORM_SOURCES
+  src/platform/hidapi/device_access.cpp
   src/platform/hidapi/hidapi_backend.cpp
+  src/platform/hidapi/text_locale.cpp
   src/platform/hidapi/wide_text.cpp
   src/platform/shared/device_interface.cpp
   src/platform/shared/utf16_text.cpp
 )
+add_library(rxb540_hidapi_platform STATIC ${RXB540_HIDAPI_PLATFORM_SOURCES})
 target_include_directories(rxb540_hidapi_platform PUBLIC src)
 target_link_libraries(rxb540_hidapi_platform PUBLIC PkgConfig::RXB540_HIDAPI)

@@ -5,10 +5,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "board/discovery.h"
-#include "board/feature_report.h"
+#include "app/output.h"
+#include "rxb540.h"
 
 namespace {
+
+// The selector of the first board found.
+constexpr const char *SERIAL_KEYWORD_ANY = "ANY";
 
 // Used for the usage text when the runtime hands over no program name at all.
 constexpr const char *FALLBACK_PROGRAM_NAME = "rxb540";
@@ -69,11 +72,19 @@ void PrintUsage(const char *programName) {
                  programName);
 }
 
+// A listing that could not look at the host's devices is a failure: an
+// empty listing must mean that no board is attached.
 int ListSerials() {
-    HidHandle handle = OpenRelayBoard(nullptr);
-    if (handle != nullptr) {
-        CloseHandle(handle);
+    rxb540_list *list = nullptr;
+    const int result = rxb540_list_boards(&list);
+    if (result != RXB540_OK) {
+        std::fprintf(stderr, "error listing devices: %s\n", ResultReason(result));
+        return 1;
     }
+    for (std::size_t i = 0; i < rxb540_list_count(list); ++i) {
+        PrintListedSerial(rxb540_list_serial(list, i));
+    }
+    rxb540_list_free(list);
     return 0;
 }
 
@@ -105,35 +116,35 @@ int SetState(int argc, char **argv) {
         std::fprintf(stderr, "Invalid arguments.\n");
         return FailWithUsage(argv[0]);
     }
-    HidHandle handle = OpenRelayBoard(argv[2]);
-    if (handle == nullptr) {
-        return 1;  // OpenRelayBoard has reported why
+    rxb540_board *board = nullptr;
+    const int opened = rxb540_open(argv[2], &board);
+    if (opened != RXB540_OK) {
+        std::fprintf(stderr, "error finding %s: %s\n", argv[2], ResultReason(opened));
+        return 1;
     }
-    FeatureReport report;
-    BuildSetStateReport(&report, ConvertStateNumber(argv[3]));
-    const DeviceResult result = SendFeatureReport(handle, report);
-    CloseHandle(handle);
-    if (result != DEVICE_OK) {
-        std::fprintf(stderr, "error writing data: %s\n", DeviceResultText(result));
+    // The low 8 bits of the number are sent; conversion to unsigned is modular.
+    const unsigned int state = static_cast<unsigned int>(ConvertStateNumber(argv[3]));
+    const int result = rxb540_set_state(board, static_cast<unsigned char>(state & 0xFFu));
+    rxb540_close(board);
+    if (result != RXB540_OK) {
+        std::fprintf(stderr, "error writing data: %s\n", rxb540_strerror(result));
         return 1;
     }
     return 0;
 }
 
 int InitSerial(int, char **) {
-    char serial[SERIAL_TEXT_BYTES];
-    MakeSerialText(serial, CurrentCalendarTime());
-    FeatureReport report;
-    BuildSetSerialReport(&report, serial);
-
-    HidHandle handle = OpenRelayBoard(SERIAL_KEYWORD_ANY);
-    if (handle == nullptr) {
-        return 1;  // OpenRelayBoard has reported why
+    rxb540_board *board = nullptr;
+    const int opened = rxb540_open(SERIAL_KEYWORD_ANY, &board);
+    if (opened != RXB540_OK) {
+        std::fprintf(stderr, "error finding %s: %s\n", SERIAL_KEYWORD_ANY, ResultReason(opened));
+        return 1;
     }
-    const DeviceResult result = SendFeatureReport(handle, report);
-    CloseHandle(handle);
-    if (result != DEVICE_OK) {
-        std::fprintf(stderr, "error init serial: %s\n", DeviceResultText(result));
+    char serial[RXB540_SERIAL_BUFFER];
+    const int result = rxb540_init_serial(board, serial);
+    rxb540_close(board);
+    if (result != RXB540_OK) {
+        std::fprintf(stderr, "error init serial: %s\n", rxb540_strerror(result));
         return 1;
     }
     std::printf("Set serial number to %s\n", serial);

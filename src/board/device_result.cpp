@@ -10,6 +10,8 @@ const char *DeviceResultText(DeviceResult code) {
             return "Communication error with device";
         case DEVICE_NOT_FOUND:
             return "The specified device was not found";
+        case DEVICE_LIST_FAILED:
+            return "The host's HID devices could not be listed";
         default:
             break;
     }

@@ -9,6 +9,11 @@ enum : DeviceResult {
     DEVICE_ACCESS_DENIED = 1,
     DEVICE_COMM_ERROR = 2,
     DEVICE_NOT_FOUND = 3,
+    // The host's HID interfaces could not be listed at all; the system's
+    // reason is left where hid_platform.h says (errno, or GetLastError() on
+    // Windows). Far from the other codes, so that the small numbers a caller
+    // may print as unknown keep their text.
+    DEVICE_LIST_FAILED = 1001,
 };
 
 // The message for a failed result. Codes without a fixed text, DEVICE_OK

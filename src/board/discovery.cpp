@@ -1,6 +1,5 @@
 #include "board/discovery.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -11,16 +10,6 @@ const char *const RELAY_MANUFACTURER = RXB540_MANUFACTURER;
 namespace {
 
 constexpr std::size_t HID_STRING_UNITS = HID_STRING_BYTES / 2;
-
-struct BoardIdentity {
-    std::uint16_t vendorId;
-    const char *manufacturer;
-    std::uint16_t productId;
-    const char *product;
-};
-
-// What became of one candidate interface.
-enum class CandidateOutcome { PASSED_OVER, SELECTED };
 
 // The three string reads share one signature (and calling convention).
 typedef decltype(&HidD_GetProductString) ReadHidString;
@@ -76,55 +65,38 @@ bool ReadNarrowString(ReadHidString read, HANDLE handle, char (&buffer)[HID_STRI
     return true;
 }
 
-// Prints one serial number as one line: control bytes would let a device
-// break the listing into several lines or rewrite the terminal, so they are
-// shown as '?'. That includes the C1 range 0x80-0x9F, where 0x9B is the
-// 8-bit form of the terminal's escape sequence introducer (CSI). Comparisons
-// still use the exact bytes.
-void PrintListedSerial(const char *serial) {
-    char line[HID_STRING_UNITS + 1];
-    std::size_t length = 0;
-    for (; length < HID_STRING_UNITS && serial[length] != '\0'; ++length) {
-        const unsigned char byte = static_cast<unsigned char>(serial[length]);
-        const bool control = byte < 0x20 || (byte >= 0x7F && byte <= 0x9F);
-        line[length] = control ? '?' : serial[length];
-    }
-    line[length] = '\0';
-    std::printf("%s\n", line);
-}
-
-// Reads the three strings of an interface whose IDs matched and decides
-// whether it is the board asked for. A string that cannot be read sets the
+// Reads the three strings of an interface whose IDs matched and asks the
+// search what to do with the board. A string that cannot be read sets the
 // running result to DEVICE_COMM_ERROR.
-CandidateOutcome EvaluateCandidate(HANDLE handle, const BoardIdentity &identity, SerialSelector serial,
-                                   char (&text)[HID_STRING_BYTES], DeviceResult *result) {
+BoardChoice EvaluateCandidate(HANDLE handle, const char *path, const BoardIdentity &identity,
+                              const BoardSearch &search, char (&text)[HID_STRING_BYTES],
+                              DeviceResult *result) {
     *result = DEVICE_NOT_FOUND;
     if (!ReadNarrowString(HidD_GetManufacturerString, handle, text)) {
         *result = DEVICE_COMM_ERROR;
-        return CandidateOutcome::PASSED_OVER;
+        return BoardChoice::PASS_OVER;
     }
     if (std::strcmp(text, identity.manufacturer) != 0) {
-        return CandidateOutcome::PASSED_OVER;
+        return BoardChoice::PASS_OVER;
     }
     if (!ReadNarrowString(HidD_GetProductString, handle, text)) {
         *result = DEVICE_COMM_ERROR;
-        return CandidateOutcome::PASSED_OVER;
+        return BoardChoice::PASS_OVER;
     }
     if (std::strcmp(text, identity.product) != 0) {
-        return CandidateOutcome::PASSED_OVER;
+        return BoardChoice::PASS_OVER;
     }
     if (!ReadNarrowString(HidD_GetSerialNumberString, handle, text)) {
         *result = DEVICE_COMM_ERROR;
-        return CandidateOutcome::PASSED_OVER;
+        return BoardChoice::PASS_OVER;
     }
-    if (serial == nullptr) {
-        PrintListedSerial(text);
-        return CandidateOutcome::PASSED_OVER;
-    }
-    if (std::strcmp(serial, SERIAL_KEYWORD_ANY) == 0 || std::strcmp(serial, text) == 0) {
-        return CandidateOutcome::SELECTED;
-    }
-    return CandidateOutcome::PASSED_OVER;
+    return search.visit(search.context, path, text);
+}
+
+// The selection by a serial selector; context is the selector.
+BoardChoice SelectBySerial(void *context, const char *, const char *serial) {
+    return SerialSelects(static_cast<const char *>(context), serial) ? BoardChoice::SELECT
+                                                                     : BoardChoice::PASS_OVER;
 }
 
 }  // namespace
@@ -142,16 +114,26 @@ void NarrowHidString(char (&buffer)[HID_STRING_BYTES]) {
     buffer[units] = '\0';
 }
 
-DeviceResult OpenHidDevice(HidHandle *handleOut, std::uint16_t vendorId, const char *manufacturer,
-                           std::uint16_t productId, const char *product, SerialSelector serial) {
-    const BoardIdentity identity = {vendorId, manufacturer, productId, product};
+bool SerialSelects(SerialSelector selector, const char *serial) {
+    if (selector == nullptr) {
+        return false;
+    }
+    return std::strcmp(selector, SERIAL_KEYWORD_ANY) == 0 || std::strcmp(selector, serial) == 0;
+}
+
+BoardIdentity RelayBoardIdentity() {
+    return {RELAY_VENDOR_ID, RELAY_MANUFACTURER, RELAY_PRODUCT_ID, RELAY_PRODUCT};
+}
+
+DeviceResult SearchHidDevices(HidHandle *handleOut, const BoardIdentity &identity,
+                              const BoardSearch &search) {
     DeviceResult result = DEVICE_NOT_FOUND;
 
     GUID hidGuid;
     HidD_GetHidGuid(&hidGuid);
     HDEVINFO list = SetupDiGetClassDevsA(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (list == INVALID_HANDLE_VALUE) {
-        return DEVICE_NOT_FOUND;
+        return DEVICE_LIST_FAILED;
     }
 
     SP_DEVICE_INTERFACE_DATA iface;
@@ -160,9 +142,9 @@ DeviceResult OpenHidDevice(HidHandle *handleOut, std::uint16_t vendorId, const c
     SP_DEVICE_INTERFACE_DETAIL_DATA_A *path = nullptr;
     HANDLE handle = INVALID_HANDLE_VALUE;
     char text[HID_STRING_BYTES];
-    bool selected = false;
+    BoardChoice choice = BoardChoice::PASS_OVER;
 
-    for (DWORD index = 0; !selected; ++index) {
+    for (DWORD index = 0; choice == BoardChoice::PASS_OVER; ++index) {
         CloseIfOpen(&handle);
         if (!SetupDiEnumDeviceInterfaces(list, nullptr, &hidGuid, index, &iface)) {
             break;
@@ -170,32 +152,41 @@ DeviceResult OpenHidDevice(HidHandle *handleOut, std::uint16_t vendorId, const c
         if (!FetchInterfacePath(list, &iface, &path)) {
             continue;
         }
+        if (search.onlyPath != nullptr && std::strcmp(path->DevicePath, search.onlyPath) != 0) {
+            continue;
+        }
         handle = CreateFileA(path->DevicePath, GENERIC_READ | GENERIC_WRITE,
                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
         if (handle == INVALID_HANDLE_VALUE || !HasBoardIds(handle, identity)) {
             continue;
         }
-        selected = EvaluateCandidate(handle, identity, serial, text, &result) == CandidateOutcome::SELECTED;
+        choice = EvaluateCandidate(handle, path->DevicePath, identity, search, text, &result);
+    }
+    if (choice == BoardChoice::STOP) {
+        CloseIfOpen(&handle);
     }
 
     SetupDiDestroyDeviceInfoList(list);
     std::free(path);
-    if (!selected) {
+    if (choice != BoardChoice::SELECT) {
         return result;
     }
     *handleOut = handle;
     return DEVICE_OK;
 }
 
-HidHandle OpenRelayBoard(SerialSelector serial) {
-    HidHandle handle = nullptr;
-    const DeviceResult result =
-        OpenHidDevice(&handle, RELAY_VENDOR_ID, RELAY_MANUFACTURER, RELAY_PRODUCT_ID, RELAY_PRODUCT, serial);
-    if (result == DEVICE_OK) {
-        return handle;
-    }
-    if (serial != nullptr) {
-        std::fprintf(stderr, "error finding %s: %s\n", serial, DeviceResultText(result));
-    }
-    return nullptr;
+DeviceResult OpenHidDevice(HidHandle *handleOut, std::uint16_t vendorId, const char *manufacturer,
+                           std::uint16_t productId, const char *product, SerialSelector serial) {
+    const BoardIdentity identity = {vendorId, manufacturer, productId, product};
+    const BoardSearch search = {nullptr, SelectBySerial, const_cast<char *>(serial)};
+    return SearchHidDevices(handleOut, identity, search);
+}
+
+DeviceResult SearchRelayBoards(HidHandle *handleOut, const BoardSearch &search) {
+    return SearchHidDevices(handleOut, RelayBoardIdentity(), search);
+}
+
+DeviceResult OpenRelayBoard(HidHandle *handleOut, SerialSelector serial) {
+    const BoardSearch search = {nullptr, SelectBySerial, const_cast<char *>(serial)};
+    return SearchRelayBoards(handleOut, search);
 }

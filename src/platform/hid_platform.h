@@ -103,7 +103,9 @@ constexpr DWORD OPEN_EXISTING = 3;
 // tests check the points where backends could differ.
 //
 // Common to every call:
-// - All calls come from the one thread of the process.
+// - Calls never overlap: librxb540 makes every one under a single lock, so a
+//   backend needs no locking of its own, but calls may come from different
+//   threads one after another.
 // - A list (HDEVINFO) and a handle (HANDLE) are tokens that the backend hands
 //   out; a valid one is never null and never INVALID_HANDLE_VALUE. Every call
 //   refuses (fails, writes nothing, releases nothing) a token that the backend
@@ -136,8 +138,13 @@ void HidD_GetHidGuid(LPGUID HidGuid);
 // fails when it is opened). A null or non-HID ClassGuid, or Flags without
 // DIGCF_DEVICEINTERFACE, gives an empty list, still to be destroyed; only
 // present interfaces are listed, whether DIGCF_PRESENT is given or not.
-// Enumerator and hwndParent are ignored. INVALID_HANDLE_VALUE, with nothing to
-// destroy, only when no list can be made (out of memory, say).
+// Enumerator and hwndParent are ignored. A host without any HID interface, or
+// without the driver that would provide them, gives an empty list.
+// INVALID_HANDLE_VALUE, with nothing to destroy, only when no list can be
+// made: out of memory, or the host's interfaces cannot be looked at (denied
+// by a sandbox, no descriptor left). The system's error code then tells the
+// cause, as the Windows call leaves it for GetLastError(): the POSIX backends
+// leave it in errno, which nothing changes before the call returns.
 HDEVINFO SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR Enumerator, HWND hwndParent, DWORD Flags);
 
 // Fills *DeviceInterfaceData for the interface at MemberIndex (counted from
@@ -182,6 +189,14 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
 // ignored. INVALID_HANDLE_VALUE, with nothing to close, for a null path, a
 // path that names no interface of this backend, another disposition, or an
 // interface that is gone or cannot be opened (permissions, say).
+// A backend may put off opening the device itself until a call first needs
+// it (a string or a feature report) and keep it open from then on, so that
+// reading the attributes of a device with other IDs never opens it. Such a
+// backend still refuses here what it can tell without opening (a path that
+// names nothing, a device that is gone or that the user may not open); a
+// device that then fails to open, or that is no longer the one that the list
+// described, makes every call that needs it fail. Closing a handle whose
+// device was never opened releases it as any other.
 HANDLE CreateFileA(PCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
@@ -195,7 +210,9 @@ BOOL CloseHandle(HANDLE hObject);
 
 // Fills VendorID and ProductID (16 bits each) and VersionNumber (the device's
 // release number, 0 where its bus does not tell it) and returns TRUE. Size is
-// set by the caller and left as it is. FALSE, with the record untouched, for
+// set by the caller and left as it is. A backend that opens devices only when
+// needed (see CreateFileA) answers from the list's record of the interface,
+// without opening the device. FALSE, with the record untouched, for
 // an invalid handle, a null record, or IDs that cannot be read.
 BOOLEAN HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes);
 
@@ -205,10 +222,13 @@ BOOLEAN HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes);
 // last whole character that fits before the zero unit: a character of two
 // units is never cut in half, an odd last byte is never written, and nothing
 // is written after the zero unit. An empty string that the device reports is
-// TRUE with the zero unit alone. FALSE, with the buffer untouched, for an
-// invalid handle, a null buffer, a BufferLength below 2 (no room for the zero
-// unit), or a device that has no such string or whose string cannot be read:
-// a string that cannot be read is a failure, never an empty string.
+// TRUE with the zero unit alone where the host tells an empty string from a
+// missing one (Windows); where it does not (the Linux kernel keeps no empty
+// string of a USB device), an empty string fails as a missing one does.
+// FALSE, with the buffer untouched, for an invalid handle, a null buffer, a
+// BufferLength below 2 (no room for the zero unit), or a device that has no
+// such string or whose string cannot be read: a string that cannot be read
+// is a failure, never an empty string.
 BOOLEAN HidD_GetManufacturerString(HANDLE HidDeviceObject, PVOID Buffer, ULONG BufferLength);
 
 BOOLEAN HidD_GetProductString(HANDLE HidDeviceObject, PVOID Buffer, ULONG BufferLength);

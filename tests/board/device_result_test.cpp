@@ -6,6 +6,7 @@ TEST(DeviceResultText, FixedTextsForKnownFailures) {
     EXPECT_STREQ(DeviceResultText(DEVICE_ACCESS_DENIED), "Access to device denied");
     EXPECT_STREQ(DeviceResultText(DEVICE_COMM_ERROR), "Communication error with device");
     EXPECT_STREQ(DeviceResultText(DEVICE_NOT_FOUND), "The specified device was not found");
+    EXPECT_STREQ(DeviceResultText(DEVICE_LIST_FAILED), "The host's HID devices could not be listed");
 }
 
 TEST(DeviceResultText, OtherCodesAreFormattedIntoOneReusedBuffer) {

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "board/device_identity.h"
 #include "sim_host.h"
@@ -21,6 +23,19 @@ std::string Board(const std::string &serial, const std::string &more = "") {
 // The right IDs, with fields given in full (strings left out cannot be read).
 std::string Candidate(const std::string &fields) {
     return "vid=5824 pid=1503 " + fields + "\n";
+}
+
+// Visitors: one that keeps "path serial" of every board, one that selects the
+// first board, one that stops at the first board.
+BoardChoice Collect(void *context, const char *path, const char *serial) {
+    static_cast<std::vector<std::string> *>(context)->push_back(std::string(path) + " " + serial);
+    return BoardChoice::PASS_OVER;
+}
+BoardChoice SelectFirst(void *, const char *, const char *) {
+    return BoardChoice::SELECT;
+}
+BoardChoice Stop(void *, const char *, const char *) {
+    return BoardChoice::STOP;
 }
 
 class Discovery : public ::testing::Test {
@@ -160,39 +175,104 @@ TEST_F(Discovery, WideDeviceStringsCompareInTheirNarrowForm) {
               DEVICE_NOT_FOUND);
 }
 
-TEST_F(Discovery, ListingPrintsEachBoardOnOneLineAndSelectsNone) {
+TEST_F(Discovery, AVisitorMeetsEveryBoardWithItsPathAndExactSerial) {
     Load(Board("S1") + FOREIGN + Candidate("product=RXB540") + Board("two\\twords\\u001b[2J") + Board(""));
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
+    std::vector<std::string> met;
+    const BoardSearch search = {nullptr, Collect, &met};
     HidHandle handle = nullptr;
-    EXPECT_EQ(Open(nullptr, &handle), DEVICE_NOT_FOUND);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "S1\ntwo?words?[2J\n\n");
+    EXPECT_EQ(SearchRelayBoards(&handle, search), DEVICE_NOT_FOUND);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(met, (std::vector<std::string>{"sim:0 S1", "sim:3 two\twords\x1b[2J", "sim:4 "}));
     EXPECT_EQ(handle, nullptr);
+    EXPECT_EQ(SimHostOpenHandleCount(), 0);
+    EXPECT_EQ(SimHostOpenListCount(), 0);
+
+    // A null selector is listing mode: every board is met, none selected.
+    EXPECT_EQ(OpenAndClose(nullptr), DEVICE_NOT_FOUND);
 }
 
+TEST_F(Discovery, APathSearchOpensOnlyThatInterface) {
+    Load(Board("1") + Board("2") + FOREIGN + Candidate("product=RXB540"));
+    const struct {
+        const char *path;
+        DeviceResult result;
+        const char *log;
+    } cases[] = {
+        {"sim:1", DEVICE_OK, "enumerate\nopen 1\nclose 1\n"},
+        {"sim:2", DEVICE_NOT_FOUND, "enumerate\nopen 2\nclose 2\n"},
+        {"sim:3", DEVICE_COMM_ERROR, "enumerate\nopen 3\nclose 3\n"},
+        {"sim:9", DEVICE_NOT_FOUND, "enumerate\n"},
+        {"sim:01", DEVICE_NOT_FOUND, "enumerate\n"},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> met;
+        const BoardSearch search = {c.path, Collect, &met};
+        HidHandle handle = nullptr;
+        WriteTextFile(logPath, "");
+        EXPECT_EQ(SearchRelayBoards(&handle, search), c.result == DEVICE_OK ? DEVICE_NOT_FOUND : c.result)
+            << c.path;
+        // The same search selecting what it meets.
+        const BoardSearch selecting = {c.path, SelectFirst, nullptr};
+        EXPECT_EQ(SearchRelayBoards(&handle, selecting), c.result) << c.path;
+        if (c.result == DEVICE_OK) {
+            CloseHandle(handle);
+        }
+        EXPECT_EQ(Log(), std::string(c.log) + c.log) << c.path;
+    }
+}
+
+TEST_F(Discovery, AStoppedPassSelectsNothingAndClosesEverything) {
+    Load(Board("1") + Board("2"));
+    HidHandle handle = nullptr;
+    const BoardSearch search = {nullptr, Stop, nullptr};
+    EXPECT_EQ(SearchRelayBoards(&handle, search), DEVICE_NOT_FOUND);
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_EQ(SimHostOpenHandleCount(), 0);
+    EXPECT_EQ(Log(), "enumerate\nopen 0\nclose 0\n");
+}
+
+// A list that cannot be made is a failure of its own, never "not found": its
+// reason is the system's cause, kept from the failing call.
 TEST_F(Discovery, AFailedDeviceListEndsThePassUntouched) {
     Load(Board("1"));
-    SimHostFailNextDeviceList();
-    EXPECT_EQ(OpenAndClose("ANY"), DEVICE_NOT_FOUND);
+    SimHostFailNextDeviceList(EMFILE);
+    errno = 0;
+    EXPECT_EQ(OpenAndClose("ANY"), DEVICE_LIST_FAILED);
+    EXPECT_EQ(errno, EMFILE);
     EXPECT_EQ(Log(), "");
     EXPECT_EQ(OpenAndClose("ANY"), DEVICE_OK);
 }
 
-TEST_F(Discovery, OpenRelayBoardReportsFailureOnlyWhenASelectorWasGiven) {
+TEST_F(Discovery, OpenRelayBoardPrintsNothing) {
     Load(Candidate("product=RXB540"));
+    testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    EXPECT_EQ(OpenRelayBoard("ANY"), nullptr);
-    EXPECT_EQ(OpenRelayBoard("42"), nullptr);
-    EXPECT_EQ(OpenRelayBoard(nullptr), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "error finding ANY: Communication error with device\n"
-              "error finding 42: Communication error with device\n");
+    HidHandle handle = nullptr;
+    EXPECT_EQ(OpenRelayBoard(&handle, "ANY"), DEVICE_COMM_ERROR);
+    EXPECT_EQ(OpenRelayBoard(&handle, "42"), DEVICE_COMM_ERROR);
+    EXPECT_EQ(OpenRelayBoard(&handle, nullptr), DEVICE_COMM_ERROR);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(handle, nullptr);
     EXPECT_EQ(SimHostOpenHandleCount(), 0);
 
+    // A failed listing prints nothing either, in listing mode too: the
+    // system's cause is left in errno for the caller.
+    testing::internal::CaptureStderr();
+    for (SerialSelector serial : {"ANY", "42", static_cast<const char *>(nullptr)}) {
+        SimHostFailNextDeviceList(EACCES);
+        errno = 0;
+        EXPECT_EQ(OpenRelayBoard(&handle, serial), DEVICE_LIST_FAILED);
+        EXPECT_EQ(errno, EACCES);
+        EXPECT_EQ(handle, nullptr);
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+
     Load(Board("7"));
-    HidHandle handle = OpenRelayBoard("7");
-    ASSERT_NE(handle, nullptr);
+    ASSERT_EQ(OpenRelayBoard(&handle, "7"), DEVICE_OK);
     EXPECT_EQ(SimHostOpenHandleCount(), 1);
     CloseHandle(handle);
 }

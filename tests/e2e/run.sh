@@ -8,7 +8,7 @@
 # --platform native|hidapi-hidraw|hidapi-libusb chooses the backend that
 # rxb540 is built on (default native: the hidraw backend). The hidapi builds
 # are dynamically linked; the guest carries their shared libraries.
-set -euo pipefail
+set -eEuo pipefail
 
 platform=native
 if [ $# -gt 0 ]; then
@@ -38,6 +38,7 @@ fail_run() {
     echo "0 passed, 1 failed"
     exit 1
 }
+trap 'stop_on_error $? $LINENO' ERR
 
 need_tools() {
     local tool

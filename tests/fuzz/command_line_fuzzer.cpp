@@ -380,7 +380,7 @@ Expectation Expect(const std::vector<ModelInterface> &host, bool deviceListFails
         return usage;
     }
     if (args[1] == "list") {
-        return {0, -1};
+        return {deviceListFails ? 1 : 0, -1};
     }
     if (args[1] != "set" && args[1] != "init") {
         return usage;

@@ -17,6 +17,10 @@ set -eu
 suite=trixie
 packages=wine,wine64,busybox
 image_size=3G
+# Time limits in seconds: debootstrap downloads some 700 MB; Wine's first
+# start in the chroot takes about half a minute.
+debootstrap_limit=900
+prefix_limit=300
 
 fail() {
     echo "build-image: $*" >&2
@@ -34,9 +38,7 @@ fi
 
 # The Debian mirror that apt on this machine uses; debootstrap verifies the
 # suite with the archive keyring.
-mirror=${RXB540_DEBIAN_MIRROR:-$(cat /etc/apt/sources.list /etc/apt/sources.list.d/* 2>/dev/null | grep -v '^ *#' |
-    grep -oE 'https?://[^ ]*/debian/?( |$)' | head -n 1 | tr -d ' ')}
-mirror=${mirror:-http://deb.debian.org/debian}
+mirror=$("$(dirname "$0")/../e2e/debian-mirror.sh")
 
 mkdir -p "$cache_root"
 work=$(mktemp -d "$cache_root/wine-guest.XXXXXX")
@@ -47,10 +49,15 @@ tree=$work/tree
 echo "build-image: debootstrap $suite from $mirror (a few minutes, once)" >&2
 # Whatever debootstrap mounts in the tree stays in a private mount namespace,
 # so an interrupted run leaves nothing of the host mounted there.
-unshare --mount --propagation private debootstrap --variant=minbase --include="$packages" "$suite" "$tree" "$mirror" >"$work/debootstrap.log" 2>&1 || {
+status=0
+timeout -k 10 "$debootstrap_limit" unshare --mount --propagation private \
+    debootstrap --variant=minbase --include="$packages" "$suite" "$tree" "$mirror" >"$work/debootstrap.log" 2>&1 ||
+    status=$?
+if [ "$status" != 0 ]; then
     tail -n 20 "$work/debootstrap.log" >&2
+    [ "$status" != 124 ] || fail "debootstrap did not end within $debootstrap_limit s"
     fail "debootstrap failed"
-}
+fi
 
 # The prefix is made here, in a chroot of the tree, because in the guest
 # (QEMU without KVM) it would take minutes. The mounts live in a private
@@ -77,11 +84,15 @@ HKCU\Software\Wine\Drivers Graphics REG_SZ null
 SETTINGS
 wineserver -w
 SCRIPT
-unshare --mount --propagation private sh -c 'mount -t proc proc "$1/proc" && mount --rbind /dev "$1/dev" &&
-    chroot "$1" /usr/bin/env -i PATH=/usr/bin:/bin sh /tmp/make-prefix' sh "$tree" >"$work/prefix.log" 2>&1 || {
+status=0
+timeout -k 10 "$prefix_limit" unshare --mount --propagation private sh -c 'mount -t proc proc "$1/proc" &&
+    mount --rbind /dev "$1/dev" && chroot "$1" /usr/bin/env -i PATH=/usr/bin:/bin sh /tmp/make-prefix' \
+    sh "$tree" >"$work/prefix.log" 2>&1 || status=$?
+if [ "$status" != 0 ]; then
     tail -n 20 "$work/prefix.log" >&2
+    [ "$status" != 124 ] || fail "making the Wine prefix did not end within $prefix_limit s"
     fail "making the Wine prefix failed"
-}
+fi
 grep -q '"DisableUdevd"=dword:00000001' "$tree/root/.wine/system.reg" || fail "the winebus settings are not in the prefix"
 
 rm -rf "$tree"/tmp/* "$tree"/var/cache/apt/archives/*.deb "$tree"/var/lib/apt/lists/* "$tree"/usr/share/doc "$tree"/usr/share/man

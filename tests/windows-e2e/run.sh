@@ -5,7 +5,7 @@
 # that the board emulator connects through dummy_hcd. Prints one line per
 # case and a closing "N passed, N failed" line; exits nonzero on any failure,
 # or when a tool, the kernel or the image cannot be had.
-set -euo pipefail
+set -eEuo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 here=$repo/tests/windows-e2e
@@ -25,6 +25,7 @@ fail_run() {
     echo "0 passed, 1 failed"
     exit 1
 }
+trap 'stop_on_error $? $LINENO' ERR
 
 need_tools() {
     local tool
@@ -35,8 +36,9 @@ need_tools() {
 }
 
 build_programs() {
-    echo "windows-e2e: building rxb540.exe and the static board emulator" >&2
-    (cd "$repo" && cmake --preset windows >/dev/null && cmake --build --preset windows --target rxb540 &&
+    echo "windows-e2e: building rxb540.exe, rxb540.dll with a C program on it, and the static board emulator" >&2
+    (cd "$repo" && cmake --preset windows >/dev/null &&
+        cmake --build --preset windows --target rxb540 rxb540_shared rxb540_dll_client &&
         cmake --preset e2e >/dev/null && cmake --build --preset e2e) >"$vm_dir/build.log" 2>&1 ||
         { cat "$vm_dir/build.log" >&2; fail_run "build failed"; }
 }
@@ -58,7 +60,9 @@ stage_initramfs() {
     cp "$e2e_dir/guest/init" "$staging/init"
     cp "$here/guest/enter-image" "$staging/cases.sh"
     chmod 755 "$staging/init"
-    cp "$repo/build/windows/rxb540.exe" "$repo/build/e2e/tools/board-emulator/rxb540-board-emulator" \
+    cp "$repo/build/windows/rxb540.exe" "$repo/build/windows/rxb540.dll" \
+        "$repo/build/windows/tests/windows/rxb540_dll_client.exe" \
+        "$repo/build/e2e/tools/board-emulator/rxb540-board-emulator" \
         "$here/guest/cases.sh" "$e2e_dir/guest/lib.sh" "$repo/tests/support/usage.txt" "$staging/e2e/"
     printf "MANUFACTURER='%s'\nDISK_MODULES='%s'\n" "$manufacturer" "$DISK_MODULES" >"$staging/etc/e2e.conf"
     cp "$staging/etc/e2e.conf" "$staging/e2e/"

@@ -19,9 +19,18 @@ readonly REPO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 readonly BUILD_DIR="$REPO_ROOT/build/windows"
 readonly EXE="$BUILD_DIR/rxb540.exe"
 readonly DISCOVERY_TEST="$BUILD_DIR/tests/windows/rxb540_wine_discovery_test.exe"
+readonly DLL_CLIENT="$BUILD_DIR/tests/windows/rxb540_dll_client.exe"
 readonly MINGW_CXX=x86_64-w64-mingw32-g++-posix
 readonly MINGW_OBJDUMP=x86_64-w64-mingw32-objdump
 readonly PACKAGES="g++-mingw-w64-x86-64 wine cmake"
+# Every program that may wait on something (Wine's server and services, apt's
+# downloads) runs with a time limit, in seconds, so that a stuck one fails
+# the run, or its case, with a message instead of hanging it: one program
+# under Wine, the creation of the prefix, a wineserver call, apt.
+readonly PROGRAM_LIMIT=${RXB540_WINE_PROGRAM_LIMIT:-120}
+readonly PREFIX_LIMIT=600
+readonly SERVER_LIMIT=60
+readonly APT_LIMIT=900
 
 install_tools=0
 build=1
@@ -48,8 +57,9 @@ ensure_tools() {
     missing="$(missing_tools)"
     if [ -n "$missing" ] && [ "$install_tools" = 1 ]; then
         echo "wine-tests: installing $PACKAGES (missing: $missing)"
-        if ! { apt-get update -qq &&
-            DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $PACKAGES; } >"${TMPDIR:-/tmp}/rxb540-wine-apt.log" 2>&1; then
+        if ! { timeout -k 10 "$APT_LIMIT" apt-get update -qq &&
+            DEBIAN_FRONTEND=noninteractive timeout -k 10 "$APT_LIMIT" apt-get install -y -qq $PACKAGES; } \
+            >"${TMPDIR:-/tmp}/rxb540-wine-apt.log" 2>&1; then
             tail -n 20 "${TMPDIR:-/tmp}/rxb540-wine-apt.log" >&2
         fi
         missing="$(missing_tools)"
@@ -83,19 +93,21 @@ setup_wine() {
     # outlive each program, so none of them may hold this script's output
     # open (whoever reads it would wait for them); they all end with the
     # server. A server left behind by an interrupted run is stopped first.
-    wineserver -k </dev/null >/dev/null 2>&1
-    trap 'wineserver -k >/dev/null 2>&1; rm -rf "$WORK"' EXIT
+    timeout -k 10 "$SERVER_LIMIT" wineserver -k </dev/null >/dev/null 2>&1
+    trap 'timeout -k 10 "$SERVER_LIMIT" wineserver -k </dev/null >/dev/null 2>&1; rm -rf "$WORK"' EXIT
     trap 'exit 130' INT TERM
-    if ! wineserver -p </dev/null >/dev/null 2>&1; then
-        echo "wine-tests: CANNOT RUN: wineserver did not start" >&2
+    if ! timeout -k 10 "$SERVER_LIMIT" wineserver -p </dev/null >/dev/null 2>&1; then
+        echo "wine-tests: CANNOT RUN: wineserver did not start within $SERVER_LIMIT s" >&2
         exit 1
     fi
     # The server writes the registry when it ends, so system.reg marks a
     # prefix that was set up completely.
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         local started=$SECONDS
-        if ! wine cmd /c exit 0 </dev/null >/dev/null 2>&1; then
-            echo "wine-tests: CANNOT RUN: creating the Wine prefix $WINEPREFIX failed" >&2
+        local status=0
+        timeout -k 10 "$PREFIX_LIMIT" wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || status=$?
+        if [ "$status" != 0 ]; then
+            echo "wine-tests: CANNOT RUN: creating the Wine prefix $WINEPREFIX failed$(time_limit_note "$status" "$PREFIX_LIMIT")" >&2
             exit 1
         fi
         echo "wine-tests: created Wine prefix in $((SECONDS - started)) s"
@@ -121,18 +133,27 @@ failed=0
 
 fold_crlf() { perl -0777 -pe 's/\r\n/\n/g' "$1"; }
 
+# time_limit_note STATUS LIMIT: says so when STATUS is timeout's for a
+# program that it ended (124, or 137 after SIGKILL).
+time_limit_note() {
+    if [ "$1" = 124 ] || [ "$1" = 137 ]; then
+        printf ' (no end within %s s; stopped)' "$2"
+    fi
+}
+
 # check NAME EXPECTED_STATUS EXPECTED_STDOUT EXPECTED_STDERR -- COMMAND...
 check() {
     local name="$1" want_status="$2" want_out="$3" want_err="$4"
     shift 5
     local status problems=""
-    "$@" </dev/null >"$WORK/out.raw" 2>"$WORK/err.raw"
+    timeout -k 10 "$PROGRAM_LIMIT" "$@" </dev/null >"$WORK/out.raw" 2>"$WORK/err.raw"
     status=$?
     fold_crlf "$WORK/out.raw" >"$WORK/out"
     fold_crlf "$WORK/err.raw" >"$WORK/err"
     printf '%s' "$want_out" >"$WORK/want_out"
     printf '%s' "$want_err" >"$WORK/want_err"
-    [ "$status" = "$want_status" ] || problems+=" status $status, expected $want_status;"
+    [ "$status" = "$want_status" ] ||
+        problems+=" status $status, expected $want_status$(time_limit_note "$status" "$PROGRAM_LIMIT");"
     cmp -s "$WORK/out" "$WORK/want_out" || problems+=" stdout differs;"
     cmp -s "$WORK/err" "$WORK/want_err" || problems+=" stderr differs;"
     if [ -z "$problems" ]; then
@@ -152,20 +173,27 @@ check() {
     done
 }
 
-# rxb540.exe must start on a Windows machine without MinGW's runtime DLLs.
+# rxb540.exe, rxb540.dll and a program on the DLL must start on a Windows
+# machine without MinGW's runtime DLLs; the first two reach the HID services
+# themselves, the third through rxb540.dll.
 check_static_runtime() {
-    local imports
-    imports="$("$MINGW_OBJDUMP" -p "$EXE" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z')"
-    if grep -qE '^(libstdc\+\+|libgcc|libwinpthread)' <<<"$imports"; then
-        failed=$((failed + 1))
-        echo "FAIL rxb540.exe imports MinGW runtime DLLs:" $imports
-    elif ! grep -qx 'hid.dll' <<<"$imports" || ! grep -qx 'setupapi.dll' <<<"$imports"; then
-        failed=$((failed + 1))
-        echo "FAIL rxb540.exe does not import hid.dll and setupapi.dll:" $imports
-    else
-        passed=$((passed + 1))
-        echo "PASS rxb540.exe imports only system DLLs:" $imports
-    fi
+    local program needed imports
+    for program in "$EXE:hid.dll setupapi.dll" "$BUILD_DIR/rxb540.dll:hid.dll setupapi.dll" \
+        "$DLL_CLIENT:rxb540.dll"; do
+        needed=${program#*:}
+        program=${program%%:*}
+        imports="$("$MINGW_OBJDUMP" -p "$program" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z')"
+        if grep -qE '^(libstdc\+\+|libgcc|libwinpthread)' <<<"$imports"; then
+            failed=$((failed + 1))
+            echo "FAIL $(basename "$program") imports MinGW runtime DLLs:" $imports
+        elif ! for dll in $needed; do grep -qx "$dll" <<<"$imports" || exit 1; done; then
+            failed=$((failed + 1))
+            echo "FAIL $(basename "$program") does not import $needed:" $imports
+        else
+            passed=$((passed + 1))
+            echo "PASS $(basename "$program") imports only system DLLs:" $imports
+        fi
+    done
 }
 
 run_cases() {
@@ -193,6 +221,12 @@ run_cases() {
         1 "" "error finding ANY: $not_found"$'\n' -- wine "$EXE" init
     check "init ignores an extra argument" \
         1 "" "error finding ANY: $not_found"$'\n' -- wine "$EXE" init extra
+    # rxb540.dll beside the program, as a user of the DLL ships it.
+    cp "$BUILD_DIR/rxb540.dll" "$(dirname "$DLL_CLIENT")/"
+    check "a C program on rxb540.dll lists Wine's HID devices: no boards, status 0" \
+        0 "" "" -- wine "$DLL_CLIENT"
+    check "a C program on rxb540.dll finds no board to set: not found, status 1" \
+        1 "set 1735000000 5: $not_found"$'\n' "" -- wine "$DLL_CLIENT" 1735000000 5
 }
 
 # Discovery pointed at the identity of Wine's own virtual mouse and keyboard:
@@ -201,7 +235,7 @@ run_discovery_checks() {
     check "discovery lists the serial number of Wine's mouse" \
         0 "0000"$'\n' "" -- wine "$DISCOVERY_TEST" list-mouse
     local line status reported=0
-    wine "$DISCOVERY_TEST" </dev/null >"$WORK/discovery.raw" 2>&1
+    timeout -k 10 "$PROGRAM_LIMIT" wine "$DISCOVERY_TEST" </dev/null >"$WORK/discovery.raw" 2>&1
     status=$?
     while IFS= read -r line; do
         case "$line" in
@@ -215,7 +249,7 @@ run_discovery_checks() {
     # A crash may end the program before it reports a failure of its own.
     if [ "$reported" = 0 ] || { [ "$status" != 0 ] && ! grep -q '^FAIL ' "$WORK/discovery.raw"; }; then
         failed=$((failed + 1))
-        echo "FAIL discovery checks ended with status $status after $reported results"
+        echo "FAIL discovery checks ended with status $status$(time_limit_note "$status" "$PROGRAM_LIMIT") after $reported results"
     fi
 }
 
@@ -223,7 +257,7 @@ main() {
     ensure_tools
     [ "$build" = 1 ] && build_exe
     local program
-    for program in "$EXE" "$DISCOVERY_TEST"; do
+    for program in "$EXE" "$DISCOVERY_TEST" "$DLL_CLIENT" "$BUILD_DIR/rxb540.dll"; do
         if [ ! -f "$program" ]; then
             echo "wine-tests: $program is missing; build with: cmake --preset windows && cmake --build --preset windows" >&2
             exit 1

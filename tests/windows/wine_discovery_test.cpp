@@ -95,10 +95,16 @@ void CheckMismatchesAreNotFound() {
           "the product string must match the interface's own");
 }
 
+BoardChoice PrintSerial(void *, const char *, const char *serial) {
+    std::printf("%s\n", serial);
+    return BoardChoice::PASS_OVER;
+}
+
 int ListMouse() {
     HidHandle handle = UNTOUCHED;
-    const DeviceResult result =
-        OpenHidDevice(&handle, WINE_VENDOR_ID, WINE_MANUFACTURER, WINE_MOUSE_PRODUCT_ID, WINE_MOUSE, nullptr);
+    const BoardIdentity mouse = {WINE_VENDOR_ID, WINE_MANUFACTURER, WINE_MOUSE_PRODUCT_ID, WINE_MOUSE};
+    const BoardSearch listing = {nullptr, PrintSerial, nullptr};
+    const DeviceResult result = SearchHidDevices(&handle, mouse, listing);
     return (result == DEVICE_NOT_FOUND && handle == UNTOUCHED) ? 0 : 1;
 }
 

@@ -98,7 +98,9 @@ bool WriteDeviceAttributes(const std::string &dir, const GadgetDescription &desc
            MakeFolder(strings, error) &&
            WriteText(strings + "/manufacturer", description.manufacturer, error) &&
            WriteText(strings + "/product", description.product, error) &&
-           WriteText(strings + "/serialnumber", description.serial, error);
+           // Without a serial the string stays unset: the host finds no
+           // serial number string to read.
+           (description.serial.empty() || WriteText(strings + "/serialnumber", description.serial, error));
 }
 
 bool WriteHidFunction(const std::string &function, bool refusesReports, std::string *error) {
@@ -170,7 +172,7 @@ bool NaturalLess(const std::string &a, const std::string &b) {
 
 bool CreateGadget(const std::string &configfsRoot, const std::string &name,
                   const GadgetDescription &description, Gadget *gadget, std::string *error) {
-    *gadget = Gadget{description, configfsRoot + "/" + name, std::string(), std::string(), -1};
+    *gadget = Gadget{description, configfsRoot + "/" + name, std::string(), std::string(), -1, false, false};
     if (mkdir(gadget->dir.c_str(), 0755) != 0) {
         // Never adopt or remove a folder that someone else made.
         gadget->dir.clear();

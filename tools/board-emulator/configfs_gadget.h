@@ -15,6 +15,10 @@ struct Gadget {
     std::string udc;       // the controller it is bound to; empty while unbound
     std::string hidgPath;  // the gadget-side node that receives the reports
     int fd;                // hidgPath opened for reading, -1 while closed
+    // What the last reads of the node said, for the serving loop: the host
+    // has the function disabled; the node was reopened after a read error.
+    bool disabled;
+    bool reopened;
 };
 
 // Creates the gadget folder <configfsRoot>/<name> with everything but the

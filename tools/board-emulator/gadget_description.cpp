@@ -57,6 +57,12 @@ bool ParseGadgetDescription(const std::string &text, GadgetDescription *descript
     if ((fields[0] == "board" || refusing) && fields.size() == 2) {
         parsed = GadgetDescription{true,     refusing, BOARD_VENDOR_ID, BOARD_PRODUCT_ID, RXB540_MANUFACTURER,
                                    "RXB540", fields[1]};
+    } else if (fields[0] == "noserial" && fields.size() == 1) {
+        // A board that has no serial number string: the only gadget with an
+        // empty serial.
+        *description = GadgetDescription{
+            true, false, BOARD_VENDOR_ID, BOARD_PRODUCT_ID, RXB540_MANUFACTURER, "RXB540", std::string()};
+        return true;
     } else if (fields[0] == "hid" && fields.size() == 6) {
         parsed = GadgetDescription{false, false, 0, 0, fields[3], fields[4], fields[5]};
         if (!ParseHexId(fields[1], &parsed.vendorId) || !ParseHexId(fields[2], &parsed.productId)) {
@@ -68,8 +74,9 @@ bool ParseGadgetDescription(const std::string &text, GadgetDescription *descript
                 "manufacturer and product are 1 to 126 bytes of UTF-8 text without control characters");
         }
     } else {
-        return Fail(error, text,
-                    "expected board:SERIAL, refusing:SERIAL or hid:VID:PID:MANUFACTURER:PRODUCT:SERIAL");
+        return Fail(
+            error, text,
+            "expected board:SERIAL, refusing:SERIAL, noserial or hid:VID:PID:MANUFACTURER:PRODUCT:SERIAL");
     }
     if (!IsValidSerialText(parsed.serial)) {
         return Fail(error, text,

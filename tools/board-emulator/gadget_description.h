@@ -17,12 +17,13 @@ struct GadgetDescription {
     std::uint16_t productId;
     std::string manufacturer;
     std::string product;
-    std::string serial;
+    std::string serial;  // empty: the gadget has no serial number string
 };
 
 // Parses one gadget argument:
 //   board:SERIAL                              an RXB540 board
 //   refusing:SERIAL                           a board that refuses every report
+//   noserial                                  a board without a serial number string
 //   hid:VID:PID:MANUFACTURER:PRODUCT:SERIAL   any other HID gadget (IDs in hex)
 // On failure returns false and says why in *error.
 bool ParseGadgetDescription(const std::string &text, GadgetDescription *description, std::string *error);

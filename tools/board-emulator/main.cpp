@@ -40,6 +40,7 @@ void PrintUsage(const char *program) {
                  "usage: %s [--udc NAME]... [--configfs DIR] [--name PREFIX] [--host-wait MS] GADGET...\n"
                  "  GADGET: board:SERIAL                             an RXB540 board\n"
                  "          refusing:SERIAL                          a board that refuses every report\n"
+                 "          noserial                                 a board without a serial number string\n"
                  "          hid:VID:PID:MANUFACTURER:PRODUCT:SERIAL  another HID device (IDs in hex)\n",
                  program);
 }
@@ -191,26 +192,48 @@ bool ApplyReport(std::size_t index, Gadget *gadget, const unsigned char *data, s
 
 enum ServeResult { SERVE_NOTHING, SERVE_REPORT, SERVE_LOST };
 
-// Reads one report if there is one. A read error other than "nothing there"
-// reopens the node once; SERVE_LOST means the gadget is lost.
+// While the host has the HID function disabled (from a reset, a disconnect or
+// an unbind until its next SET_CONFIGURATION), newer kernels (6.12) report
+// the node readable and fail every read, with ENOMEM where the function has
+// no OUT endpoint and ESHUTDOWN where it has one; older ones (6.1) answer
+// EAGAIN. Either way nothing is wrong with the node: it serves reports again
+// once the host configures the function.
+bool FunctionDisabled(int error) {
+    return error == ENOMEM || error == ESHUTDOWN;
+}
+
+// Reads one report if there is one. Any other read error reopens the node;
+// a second one in a row, or a node that cannot be reopened, means the gadget
+// is lost (SERVE_LOST).
 ServeResult ServeGadget(std::size_t index, Gadget *gadget, int hostWaitMs) {
     unsigned char report[64];
     ssize_t got = read(gadget->fd, report, sizeof report);
+    int error = got < 0 ? errno : 0;
     if (got > 0) {
+        gadget->reopened = false;
         return ApplyReport(index, gadget, report, static_cast<std::size_t>(got), hostWaitMs) ? SERVE_REPORT
                                                                                              : SERVE_LOST;
     }
-    if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
+    if (got < 0 && error == EINTR) {
         return SERVE_NOTHING;
     }
-    std::fprintf(stderr, "gadget %zu: read %s: %s; reopening\n", index, gadget->hidgPath.c_str(),
-                 got < 0 ? std::strerror(errno) : "end of file");
+    if (got < 0 && (error == EAGAIN || FunctionDisabled(error))) {
+        gadget->disabled = error != EAGAIN;
+        gadget->reopened = false;
+        return SERVE_NOTHING;
+    }
+    std::fprintf(stderr, "gadget %zu: read %s: %s%s\n", index, gadget->hidgPath.c_str(),
+                 got < 0 ? std::strerror(error) : "end of file", gadget->reopened ? "" : "; reopening");
     CloseGadgetNode(gadget);
-    std::string error;
-    if (!OpenGadgetNode(gadget, NODE_WAIT_MS, &error)) {
-        std::fprintf(stderr, "gadget %zu: %s\n", index, error.c_str());
+    if (gadget->reopened) {
         return SERVE_LOST;
     }
+    std::string openError;
+    if (!OpenGadgetNode(gadget, NODE_WAIT_MS, &openError)) {
+        std::fprintf(stderr, "gadget %zu: %s\n", index, openError.c_str());
+        return SERVE_LOST;
+    }
+    gadget->reopened = true;
     return SERVE_NOTHING;
 }
 
@@ -233,18 +256,24 @@ bool PrintMarker(std::vector<Gadget> *gadgets, int hostWaitMs, unsigned long num
 bool ServeUntilStopped(std::vector<Gadget> *gadgets, int hostWaitMs, const sigset_t &serveMask) {
     unsigned long marks = 0;
     while (!g_stopRequested) {
+        // The node of a disabled function polls readable all the time: it
+        // is left out of the poll (fd -1) and tried with a read every 50 ms.
         std::vector<pollfd> polls;
+        bool probing = false;
         for (const Gadget &gadget : *gadgets) {
-            polls.push_back(pollfd{gadget.fd, POLLIN, 0});
+            polls.push_back(pollfd{gadget.disabled ? -1 : gadget.fd, POLLIN, 0});
+            probing = probing || gadget.disabled;
         }
-        const timespec timeout = {0, 500000000};
+        const timespec timeout = {0, probing ? 50000000 : 500000000};
         int ready = ppoll(polls.data(), polls.size(), &timeout, &serveMask);
         if (ready < 0 && errno != EINTR) {
             std::perror("poll");
             return false;
         }
-        for (std::size_t i = 0; ready > 0 && i < polls.size(); ++i) {
-            if (polls[i].revents != 0 && ServeGadget(i, &(*gadgets)[i], hostWaitMs) == SERVE_LOST) {
+        for (std::size_t i = 0; i < polls.size(); ++i) {
+            Gadget *gadget = &(*gadgets)[i];
+            bool due = (ready > 0 && polls[i].revents != 0) || gadget->disabled;
+            if (due && ServeGadget(i, gadget, hostWaitMs) == SERVE_LOST) {
                 return false;
             }
         }

@@ -1,5 +1,6 @@
 // The platform operations of the simulated host: device lists, handles and HID
 // calls served from the interfaces of the loaded host file.
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +12,9 @@
 #include "platform/hid_platform.h"
 #include "platform/shared/utf16_text.h"
 #include "sim_host_state.h"
+#ifdef RXB540_SIM_FROM_ENVIRONMENT
+#include "environment_host.h"
+#endif
 
 namespace {
 
@@ -49,10 +53,15 @@ long OpenHandlePosition(HANDLE handle) {
     return -1;
 }
 
-// The interface index behind an open handle, or -1.
+// The interface index behind an open handle, or -1 (also for an interface
+// that a reloaded host file no longer has).
 int InterfaceOf(HANDLE handle) {
     const long position = OpenHandlePosition(handle);
-    return position < 0 ? -1 : Host().openHandles[static_cast<std::size_t>(position)].interfaceIndex;
+    if (position < 0) {
+        return -1;
+    }
+    const int index = Host().openHandles[static_cast<std::size_t>(position)].interfaceIndex;
+    return static_cast<std::size_t>(index) < Host().interfaces.size() ? index : -1;
 }
 
 // The interface behind an open handle, or null.
@@ -165,9 +174,15 @@ void HidD_GetHidGuid(LPGUID HidGuid) {
 }
 
 HDEVINFO SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR, HWND, DWORD Flags) {
+#ifdef RXB540_SIM_FROM_ENVIRONMENT
+    if (!SimHostFollowEnvironment()) {
+        return INVALID_HANDLE_VALUE;
+    }
+#endif
     SimHost &host = Host();
-    if (host.failNextDeviceList) {
-        host.failNextDeviceList = false;
+    if (host.failNextDeviceList != 0) {
+        errno = host.failNextDeviceList;
+        host.failNextDeviceList = 0;
         return INVALID_HANDLE_VALUE;
     }
     AppendLog("enumerate");

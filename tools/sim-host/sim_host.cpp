@@ -102,8 +102,13 @@ void RememberReport(std::size_t index, const std::uint8_t *report, std::size_t l
     std::string text = host.text;
     text.replace(board.lineStart, oldLength, line);
     if (!host.path.empty() && !ReplaceHostFile(host.path, text)) {
+#ifdef RXB540_SIM_FROM_ENVIRONMENT
+        // Inside librxb540, which never prints: the log says it instead.
+        AppendLog("host-file-not-updated " + std::string(std::strerror(errno)));
+#else
         std::fprintf(stderr, "rxb540-sim: cannot update host file %s: %s\n", host.path.c_str(),
                      std::strerror(errno));
+#endif
         return;
     }
     host.text.swap(text);
@@ -131,6 +136,24 @@ bool SimHostLoadFile(const char *path, std::string *error) {
     }
     Host().path = path;
     return true;
+}
+
+bool SimHostReloadFile(const char *path, std::string *error) {
+    SimHost &host = Host();
+    const std::size_t handlesHandedOut = host.handlesHandedOut;
+    std::vector<OpenHandle> openHandles = std::move(host.openHandles);
+    std::vector<long> listSizes = std::move(host.listSizes);
+    std::vector<SimFeatureCall> featureCalls = std::move(host.featureCalls);
+    const bool loaded = SimHostLoadFile(path, error);
+    host.handlesHandedOut = handlesHandedOut;
+    host.openHandles = std::move(openHandles);
+    host.featureCalls = std::move(featureCalls);
+    host.listSizes = std::move(listSizes);
+    const long interfaces = static_cast<long>(host.interfaces.size());
+    for (long &size : host.listSizes) {
+        size = std::min(size, interfaces);
+    }
+    return loaded;
 }
 
 void SimHostSetLog(const char *path) {
@@ -165,8 +188,8 @@ std::string SimHostText() {
     return Host().text;
 }
 
-void SimHostFailNextDeviceList() {
-    Host().failNextDeviceList = true;
+void SimHostFailNextDeviceList(int cause) {
+    Host().failNextDeviceList = cause != 0 ? cause : EACCES;
 }
 
 void SimHostLogProcessEnd() {

@@ -5,6 +5,7 @@
 #ifndef RXB540_SIM_HOST_SIM_HOST_H
 #define RXB540_SIM_HOST_SIM_HOST_H
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,12 @@
 // written back to this file. On failure returns false with a one-line message
 // (no line end) in *error.
 bool SimHostLoadFile(const char *path, std::string *error);
+
+// Loads the host file at path anew while handles and lists of the host stay
+// as they are: a handle keeps its interface index, and one whose interface the
+// new file no longer has fails every call but its close. On failure the host
+// has no interfaces, and *error says why.
+bool SimHostReloadFile(const char *path, std::string *error);
 
 // Loads a host from text; board memory updates then stay in memory.
 bool SimHostLoadText(const std::string &text, std::string *error);
@@ -43,8 +50,10 @@ const std::vector<SimFeatureCall> &SimHostFeatureCalls();
 // The host file's text as the host holds it now, board memory updates included.
 std::string SimHostText();
 
-// Makes the next SetupDiGetClassDevsA call fail, as a host in trouble could.
-void SimHostFailNextDeviceList();
+// Makes the next SetupDiGetClassDevsA call fail with errno set to `cause`
+// (EACCES when not given; 0 is taken as EACCES too), as a host in trouble
+// could.
+void SimHostFailNextDeviceList(int cause = EACCES);
 
 // Appends "end open=K" to the log.
 void SimHostLogProcessEnd();

@@ -34,7 +34,7 @@ struct SimHost {
     std::vector<OpenHandle> openHandles;  // only the handles open now
     std::vector<long> listSizes;          // per device list handed out: its interfaces, -1 once destroyed
     std::vector<SimFeatureCall> featureCalls;
-    bool failNextDeviceList = false;
+    int failNextDeviceList = 0;  // the error code that the next device list fails with; 0: it succeeds
 };
 
 SimHost &Host();

@@ -5,9 +5,14 @@
 // - Device list: a snapshot of hid_enumerate(0, 0), taken when the list is
 //   made, in hidapi's order. Interface index N is the N-th device of it.
 // - Interface path: hidapi's path of that device.
-// - Handle: a record holding the hid_device that hid_open_path returned.
-// - Vendor, product and release number: hid_get_device_info on the open
-//   device.
+// - Handle: a record of the interface's path and of the vendor, product and
+//   release number that the enumeration gave for it. The device itself is
+//   opened with hid_open_path only when a string or a report is first asked
+//   for, and kept open until the handle is closed. Discovery reads the IDs
+//   of every HID interface; served from the record, they open no device
+//   whose IDs are not the board's (opening one has costs: on macOS a
+//   keyboard asks the user for Input Monitoring, and the libusb variant
+//   takes every device it opens from the kernel's driver).
 // - Strings: hid_get_*_string, converted from wchar_t to UTF-16.
 // - Feature report: hid_send_feature_report with the whole report, report ID
 //   first.
@@ -15,27 +20,21 @@
 // The library is set up with hid_init on first use and shut down with
 // hid_exit when the process ends, after any device still open is closed (the
 // libusb variant gives a device back to the kernel's driver on close only).
-//
-// On Linux, hidapi's hidraw variant converts the UTF-8 strings that it reads
-// from sysfs with mbstowcs, which follows LC_CTYPE: in the "C" locale that
-// this program runs in, every string with a non-ASCII character would come
-// back empty. The calls that make strings therefore run with the thread's
-// LC_CTYPE switched to C.UTF-8, and the previous locale is restored right
-// after, so that nothing else in the program sees another locale.
+// The calls that make strings run in the UTF-8 character type
+// (text_locale.h).
 #include <hidapi.h>
 #ifdef __APPLE__
 #include <hidapi_darwin.h>
 #endif
 
-#ifdef __linux__
-#include <locale.h>
-#endif
-
 #include <climits>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/hid_platform.h"
+#include "platform/hidapi/device_access.h"
+#include "platform/hidapi/text_locale.h"
 #include "platform/hidapi/wide_text.h"
 #include "platform/shared/device_interface.h"
 
@@ -53,10 +52,15 @@ struct DeviceList {
     DeviceList *next;  // the chain of lists not yet destroyed
 };
 
-// The object behind a HANDLE.
+// The object behind a HANDLE: the interface as the enumeration described it,
+// and the device once a call has needed it.
 struct OpenDevice {
-    hid_device *device;
-    OpenDevice *next;  // the chain of devices not yet closed
+    char *path;  // hidapi's path of the interface, owned
+    unsigned short vendorId;
+    unsigned short productId;
+    unsigned short releaseNumber;
+    hid_device *device;  // null until a string or a report is asked for
+    OpenDevice *next;    // the chain of handles not yet closed
 };
 
 // The lists and devices handed out and not yet released: only these are
@@ -65,51 +69,6 @@ DeviceList *g_liveLists = nullptr;
 OpenDevice *g_openDevices = nullptr;
 
 bool g_libraryReady = false;
-
-#ifdef __linux__
-typedef locale_t TextLocale;
-const TextLocale NO_LOCALE = TextLocale();
-
-// The UTF-8 character type for hidapi's string calls; none when the C library
-// cannot make it, and the strings are then converted as before.
-TextLocale g_utf8Text = NO_LOCALE;
-
-void MakeUtf8Text() {
-    g_utf8Text = newlocale(LC_CTYPE_MASK, "C.UTF-8", NO_LOCALE);
-}
-
-void FreeUtf8Text() {
-    if (g_utf8Text != NO_LOCALE) {
-        freelocale(g_utf8Text);
-        g_utf8Text = NO_LOCALE;
-    }
-}
-
-// Switches the thread to the UTF-8 character type; gives the locale to hand
-// to LeaveUtf8Text, none when nothing was switched.
-TextLocale EnterUtf8Text() {
-    return g_utf8Text != NO_LOCALE ? uselocale(g_utf8Text) : NO_LOCALE;
-}
-
-void LeaveUtf8Text(TextLocale previous) {
-    if (previous != NO_LOCALE) {
-        uselocale(previous);
-    }
-}
-#else
-// Elsewhere hidapi converts without the C library's locale.
-typedef int TextLocale;
-
-void MakeUtf8Text() {}
-
-void FreeUtf8Text() {}
-
-TextLocale EnterUtf8Text() {
-    return 0;
-}
-
-void LeaveUtf8Text(TextLocale) {}
-#endif
 
 typedef int (*ReadWideString)(hid_device *, wchar_t *, std::size_t);
 
@@ -154,10 +113,17 @@ void DestroyList(DeviceList *list) {
     std::free(list);
 }
 
+void FreeHandle(OpenDevice *open) {
+    if (open->device != nullptr) {
+        hid_close(open->device);
+    }
+    std::free(open->path);
+    std::free(open);
+}
+
 void CloseDevice(OpenDevice *open) {
     Unlink(&g_openDevices, open);
-    hid_close(open->device);
-    std::free(open);
+    FreeHandle(open);
 }
 
 void ShutDownLibrary() {
@@ -210,17 +176,76 @@ bool IndexDevices(DeviceList *list) {
     return true;
 }
 
+hid_device_info *Enumerate() {
+    const TextLocale previous = EnterUtf8Text();
+    hid_device_info *devices = hid_enumerate(0, 0);
+    LeaveUtf8Text(previous);
+    return devices;
+}
+
+// Copies what the enumeration says of the interface at `path` into the
+// handle. hidapi may list one interface several times (once for each of its
+// top-level usages), always with the same IDs.
+bool CopyRecord(const hid_device_info *devices, const char *path, OpenDevice *open) {
+    for (const hid_device_info *device = devices; device != nullptr; device = device->next) {
+        if (device->path != nullptr && std::strcmp(device->path, path) == 0) {
+            open->vendorId = device->vendor_id;
+            open->productId = device->product_id;
+            open->releaseNumber = device->release_number;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The interface is looked up in the lists not yet destroyed, where discovery
+// found its path; a path from no such list is looked up in a new snapshot.
+bool FindRecord(const char *path, OpenDevice *open) {
+    for (const DeviceList *list = g_liveLists; list != nullptr; list = list->next) {
+        if (CopyRecord(list->devices, path, open)) {
+            return true;
+        }
+    }
+    hid_device_info *devices = Enumerate();
+    const bool found = CopyRecord(devices, path, open);
+    hid_free_enumeration(devices);
+    return found;
+}
+
+// The device of a handle, opened when a call first needs it. It must be the
+// device that was listed: when the path now reaches one with other IDs (the
+// listed device went away and another took its node), it is closed again and
+// the call fails.
 hid_device *DeviceOfHandle(const void *handle) {
-    const OpenDevice *open = FindInChain(g_openDevices, handle);
-    return open != nullptr ? open->device : nullptr;
+    OpenDevice *open = FindInChain(g_openDevices, handle);
+    if (open == nullptr || open->device != nullptr) {
+        return open != nullptr ? open->device : nullptr;
+    }
+    const TextLocale previous = EnterUtf8Text();
+    hid_device *device = hid_open_path(open->path);
+    const hid_device_info *info = device != nullptr ? hid_get_device_info(device) : nullptr;
+    LeaveUtf8Text(previous);
+    if (info != nullptr && info->vendor_id == open->vendorId && info->product_id == open->productId) {
+        open->device = device;
+    } else if (device != nullptr) {
+        hid_close(device);
+    }
+    return open->device;
 }
 
 // A string that cannot be read, or that the device does not have, is a
-// failure, never an empty string. The wide text is ended here too, whatever
-// the library wrote.
+// failure, never an empty string. hidapi gives an empty string for a missing
+// one where it cannot tell them apart (its hidraw variant reads the serial
+// number from the kernel's HID_UNIQ, empty for a device without one; on macOS
+// a missing property), and the Linux kernel keeps no empty string of a USB
+// device either: so an empty string fails as a missing one does, on every
+// variant alike. The wide text is ended here too, whatever the library wrote.
 BOOLEAN GetDeviceString(HANDLE handle, const DeviceString &kind, PVOID buffer, ULONG length) {
+    if (buffer == nullptr || length < sizeof(char16_t)) {
+        return FALSE;
+    }
     hid_device *device = DeviceOfHandle(handle);
-    if (device == nullptr || buffer == nullptr || length < sizeof(char16_t)) {
+    if (device == nullptr) {
         return FALSE;
     }
     const TextLocale previous = EnterUtf8Text();
@@ -229,10 +254,10 @@ BOOLEAN GetDeviceString(HANDLE handle, const DeviceString &kind, PVOID buffer, U
     const bool read =
         info != nullptr && info->*kind.field != nullptr && kind.read(device, text, WIDE_STRING_CHARS) >= 0;
     LeaveUtf8Text(previous);
-    if (!read) {
+    text[WIDE_STRING_CHARS - 1] = L'\0';
+    if (!read || text[0] == L'\0') {
         return FALSE;
     }
-    text[WIDE_STRING_CHARS - 1] = L'\0';
     return WriteWideAsUtf16(text, WIDE_STRING_CHARS, buffer, length) ? TRUE : FALSE;
 }
 
@@ -259,9 +284,7 @@ HDEVINFO SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR, HWND, DWORD Flags) {
             DestroyList(list);
             return INVALID_HANDLE_VALUE;
         }
-        const TextLocale previous = EnterUtf8Text();
-        list->devices = hid_enumerate(0, 0);
-        LeaveUtf8Text(previous);
+        list->devices = Enumerate();
         if (!IndexDevices(list)) {
             DestroyList(list);
             return INVALID_HANDLE_VALUE;
@@ -302,9 +325,10 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
 }
 
 // hidapi opens every device for reading and writing and has no share modes,
-// so the access and share arguments have nothing to map to. A path that
-// names no device of hidapi's is refused by hid_open_path. Nothing is ever
-// created.
+// so the access and share arguments have nothing to map to. Nothing is opened
+// here (see DeviceOfHandle): a path that no enumeration lists is refused, and
+// so is a device whose node the user may not open or that is gone, as far as
+// that can be told without opening it. Nothing is ever created.
 HANDLE CreateFileA(PCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD,
                    HANDLE) {
     if (lpFileName == nullptr || dwCreationDisposition != OPEN_EXISTING || !LibraryReady()) {
@@ -314,13 +338,13 @@ HANDLE CreateFileA(PCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD 
     if (open == nullptr) {
         return INVALID_HANDLE_VALUE;
     }
-    const TextLocale previous = EnterUtf8Text();
-    open->device = hid_open_path(lpFileName);
-    LeaveUtf8Text(previous);
-    if (open->device == nullptr) {
-        std::free(open);
+    const std::size_t pathBytes = std::strlen(lpFileName) + 1;
+    open->path = static_cast<char *>(std::malloc(pathBytes));
+    if (open->path == nullptr || !FindRecord(lpFileName, open) || !MayOpenDevice(lpFileName)) {
+        FreeHandle(open);
         return INVALID_HANDLE_VALUE;
     }
+    std::memcpy(open->path, lpFileName, pathBytes);
     open->next = g_openDevices;
     g_openDevices = open;
     return open;
@@ -335,21 +359,16 @@ BOOL CloseHandle(HANDLE hObject) {
     return TRUE;
 }
 
-// Size is the caller's and stays as it is.
+// From the enumeration's record: no device is opened for its IDs. Size is the
+// caller's and stays as it is.
 BOOLEAN HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes) {
-    hid_device *device = DeviceOfHandle(HidDeviceObject);
-    if (device == nullptr || Attributes == nullptr) {
+    const OpenDevice *open = FindInChain(g_openDevices, HidDeviceObject);
+    if (open == nullptr || Attributes == nullptr) {
         return FALSE;
     }
-    const TextLocale previous = EnterUtf8Text();
-    const hid_device_info *info = hid_get_device_info(device);
-    LeaveUtf8Text(previous);
-    if (info == nullptr) {
-        return FALSE;
-    }
-    Attributes->VendorID = info->vendor_id;
-    Attributes->ProductID = info->product_id;
-    Attributes->VersionNumber = info->release_number;
+    Attributes->VendorID = open->vendorId;
+    Attributes->ProductID = open->productId;
+    Attributes->VersionNumber = open->releaseNumber;
     return TRUE;
 }
 
@@ -369,9 +388,11 @@ BOOLEAN HidD_GetSerialNumberString(HANDLE HidDeviceObject, PVOID Buffer, ULONG B
 // without numbered reports). hidapi counts the bytes it took, report ID
 // included; anything short of the whole report is a failure.
 BOOLEAN HidD_SetFeature(HANDLE HidDeviceObject, PVOID ReportBuffer, ULONG ReportBufferLength) {
+    if (ReportBuffer == nullptr || ReportBufferLength == 0 || ReportBufferLength > INT_MAX) {
+        return FALSE;
+    }
     hid_device *device = DeviceOfHandle(HidDeviceObject);
-    if (device == nullptr || ReportBuffer == nullptr || ReportBufferLength == 0 ||
-        ReportBufferLength > INT_MAX) {
+    if (device == nullptr) {
         return FALSE;
     }
     const int sent =

@@ -3,6 +3,7 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 
 namespace hidraw {
@@ -27,25 +28,38 @@ bool AppendNode(DeviceList *list, std::size_t *capacity, unsigned long number, c
     return true;
 }
 
-// False only when memory for the snapshot ran out.
+// False, with errno set, when the snapshot cannot be made. Only a class
+// folder that does not exist means no nodes; a folder that cannot be opened
+// or read to its end is a failure, never a shorter list.
 bool SnapshotHidrawNodes(DeviceList *list) {
     PathBuffer classDir;
-    DIR *dir = HidrawClassDir(classDir) ? opendir(classDir) : nullptr;
+    if (!HidrawClassDir(classDir)) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    DIR *dir = opendir(classDir);
     if (dir == nullptr) {
-        return true;
+        return errno == ENOENT;
     }
     std::size_t capacity = 0;
-    bool ok = true;
-    for (const dirent *entry = readdir(dir); ok && entry != nullptr; entry = readdir(dir)) {
+    int failure = 0;
+    while (failure == 0) {
+        errno = 0;  // readdir tells the end from an error only by errno
+        const dirent *entry = readdir(dir);
+        if (entry == nullptr) {
+            failure = errno;
+            break;
+        }
         unsigned long number = 0;
-        if (ParseHidrawName(entry->d_name, &number)) {
-            ok = AppendNode(list, &capacity, number, entry->d_name);
+        if (ParseHidrawName(entry->d_name, &number) && !AppendNode(list, &capacity, number, entry->d_name)) {
+            failure = ENOMEM;
         }
     }
     closedir(dir);
     std::sort(list->nodes, list->nodes + list->count,
               [](const HidrawNode &a, const HidrawNode &b) { return a.number < b.number; });
-    return ok;
+    errno = failure;
+    return failure == 0;
 }
 
 void FreeList(DeviceList *list) {
@@ -61,7 +75,9 @@ DeviceList *CreateDeviceList(bool withNodes) {
         return nullptr;
     }
     if (withNodes && !SnapshotHidrawNodes(list)) {
+        const int failure = errno;
         FreeList(list);
+        errno = failure;
         return nullptr;
     }
     list->nextLive = g_liveLists;

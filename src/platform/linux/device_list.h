@@ -25,8 +25,11 @@ struct DeviceList {
 };
 
 // A new list: the snapshot when withNodes is set, otherwise empty. A host
-// without the hidraw class folder (no driver loaded) has no nodes. Null only
-// when memory for the list ran out.
+// without the hidraw class folder (no driver loaded) has no nodes. Null, with
+// errno telling why, when the list cannot be made: memory ran out, or the
+// class folder is there but cannot be read (a sandbox that denies it, no
+// descriptor left, a file in its place). A host whose nodes cannot be seen is
+// never taken for a host without nodes.
 DeviceList *CreateDeviceList(bool withNodes);
 
 // The live list at `token`, or null when `token` is not one.

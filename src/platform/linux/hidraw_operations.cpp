@@ -3,10 +3,13 @@
 // - Device list: a snapshot of the hidraw nodes (device_list.h). Interface
 //   index N is the N-th node of the snapshot.
 // - Interface path: /dev/hidrawN.
-// - Handle: the file descriptor of the open node (open_nodes.h).
+// - Handle: the file descriptor of the open node (open_nodes.h), which must
+//   be a character device of the hidraw class (node_identity.h).
 // - Vendor and product ID: the HIDIOCGRAWINFO request on the descriptor.
 // - Strings: the attributes that the kernel exposes in sysfs, as UTF-8,
-//   converted to UTF-16 for the caller (node_strings.h).
+//   converted to UTF-16 for the caller (node_strings.h). They are found
+//   through the device number of the open node, so they always belong to the
+//   device that the handle reaches, whatever the node is called.
 // - Feature report: the HIDIOCSFEATURE request; the first byte is the report
 //   ID, 0 for a device without numbered reports.
 //
@@ -19,6 +22,7 @@
 // nothing but the C library.
 #include "platform/hid_platform.h"
 #include "platform/linux/device_list.h"
+#include "platform/linux/node_identity.h"
 #include "platform/linux/node_strings.h"
 #include "platform/linux/open_nodes.h"
 #include "platform/linux/sysfs_files.h"
@@ -55,8 +59,8 @@ int OpenFlagsForAccess(DWORD access) {
 
 // The bus and IDs from the HIDIOCGRAWINFO request. Where the descriptor does
 // not answer it (a regular file standing in for the node in the backend's
-// tests), they come from the HID_ID line of the node's uevent, which holds the
-// same values that the request reports for a real node.
+// tests), they come from the HID_ID line of the device's uevent, which holds
+// the same values that the request reports for a real node.
 bool ReadHidId(const OpenNode &node, HidId *id) {
     hidraw_devinfo info{};
     if (ioctl(node.fd, HIDIOCGRAWINFO, &info) == 0) {
@@ -66,12 +70,12 @@ bool ReadHidId(const OpenNode &node, HidId *id) {
         return true;
     }
     SysfsFile uevent;
-    return ReadNodeUevent(node.name, &uevent) && ReadNodeHidId(uevent, id);
+    return ReadNodeUevent(node.number, &uevent) && ReadNodeHidId(uevent, id);
 }
 
 BOOLEAN GetDeviceString(HANDLE handle, HidStringKind kind, PVOID buffer, ULONG length) {
     const OpenNode *node = FindOpenNode(handle);
-    return node != nullptr && CopyNodeString(node->name, kind, buffer, length) ? TRUE : FALSE;
+    return node != nullptr && CopyNodeString(node->number, kind, buffer, length) ? TRUE : FALSE;
 }
 
 }  // namespace
@@ -119,24 +123,28 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
     return TRUE;
 }
 
-// Only a path that ends in a node name is opened: a HID request sent to any
-// other file could mean something else to its driver. Linux has no share
+// Only a path that ends in a node name and reaches a hidraw character device
+// is opened: a HID request sent to any other file could mean something else
+// to its driver, and opening another driver's device can have effects of its
+// own. The device is identified before the open and the descriptor checked
+// after it, so a node replaced in between is refused too. Linux has no share
 // modes, so dwShareMode has nothing to map to.
 HANDLE CreateFileA(PCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
                    DWORD dwCreationDisposition, DWORD, HANDLE) {
     NodeName name;
+    DeviceNumber number{};
     if (lpFileName == nullptr || dwCreationDisposition != OPEN_EXISTING) {
         return INVALID_HANDLE_VALUE;
     }
     NodeNameOfPath(lpFileName, name);
-    if (name[0] == '\0') {
+    if (name[0] == '\0' || !IdentifyHidrawPath(lpFileName, &number)) {
         return INVALID_HANDLE_VALUE;
     }
-    const int fd = open(lpFileName, OpenFlagsForAccess(dwDesiredAccess) | O_CLOEXEC);
+    const int fd = open(lpFileName, OpenFlagsForAccess(dwDesiredAccess) | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         return INVALID_HANDLE_VALUE;
     }
-    if (!RememberOpenNode(fd, name)) {
+    if (!DescriptorReaches(fd, number) || !RememberOpenNode(fd, number)) {
         close(fd);
         return INVALID_HANDLE_VALUE;
     }
@@ -162,7 +170,7 @@ BOOLEAN HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes) 
     }
     Attributes->VendorID = static_cast<USHORT>(id.vendor);
     Attributes->ProductID = static_cast<USHORT>(id.product);
-    Attributes->VersionNumber = id.bus == BUS_USB ? ReadUsbVersionNumber(node->name) : 0;
+    Attributes->VersionNumber = id.bus == BUS_USB ? ReadUsbVersionNumber(node->number) : 0;
     return TRUE;
 }
 

@@ -80,9 +80,14 @@ bool HidrawClassDir(PathBuffer out) {
     return g_sysfsRoot.usable && FormatPath(out, "%s/class/hidraw", g_sysfsRoot.path);
 }
 
-bool NodeSysfsDevicePath(PathBuffer out, const char *name, const char *file) {
-    return g_sysfsRoot.usable && FormatPath(out, "%s/class/hidraw/%s/device%s%s", g_sysfsRoot.path, name,
-                                            file[0] != '\0' ? "/" : "", file);
+bool CharDeviceEntryPath(PathBuffer out, DeviceNumber number, const char *file) {
+    return g_sysfsRoot.usable && FormatPath(out, "%s/dev/char/%u:%u%s%s", g_sysfsRoot.path, number.major,
+                                            number.minor, file[0] != '\0' ? "/" : "", file);
+}
+
+bool NodeSysfsDevicePath(PathBuffer out, DeviceNumber number, const char *file) {
+    return g_sysfsRoot.usable && FormatPath(out, "%s/dev/char/%u:%u/device%s%s", g_sysfsRoot.path,
+                                            number.major, number.minor, file[0] != '\0' ? "/" : "", file);
 }
 
 bool NodeDevPath(PathBuffer out, const char *name) {

@@ -17,6 +17,13 @@ constexpr std::size_t NODE_NAME_BYTES = sizeof("hidraw") + HIDRAW_MAX_DIGITS;
 typedef char PathBuffer[PATH_MAX];
 typedef char NodeName[NODE_NAME_BYTES];
 
+// The number of a character device: which device a node reaches, whatever
+// the node is called.
+struct DeviceNumber {
+    unsigned major;
+    unsigned minor;
+};
+
 // Formats a path into `out`; false when it does not fit. The format attribute
 // lets the compiler check every call's arguments (-Wformat=2).
 bool FormatPath(PathBuffer out, const char *format, ...) __attribute__((format(printf, 2, 3)));
@@ -33,9 +40,13 @@ void CopyNodeName(NodeName out, const char *name);
 // <sysfs>/class/hidraw, the folder that names every node.
 bool HidrawClassDir(PathBuffer out);
 
-// The HID device that a hidraw node belongs to, or the file `file` in its
-// folder when `file` is not empty.
-bool NodeSysfsDevicePath(PathBuffer out, const char *name, const char *file);
+// The sysfs entry of character device `number`, <sysfs>/dev/char/MAJ:MIN,
+// or the file `file` in it when `file` is not empty.
+bool CharDeviceEntryPath(PathBuffer out, DeviceNumber number, const char *file);
+
+// The HID device that hidraw device `number` belongs to, or the file `file`
+// in its folder when `file` is not empty.
+bool NodeSysfsDevicePath(PathBuffer out, DeviceNumber number, const char *file);
 
 // <device folder>/<name>, the path that the node is opened by.
 bool NodeDevPath(PathBuffer out, const char *name);

@@ -58,13 +58,13 @@ bool FindNonUsbString(const SysfsFile &uevent, HidStringKind kind, TextSpan *tex
 
 // A USB device's strings are the attributes of its USB device, as read when
 // it was plugged in.
-bool CopyNodeString(const char *name, HidStringKind kind, void *buffer, std::size_t lengthBytes) {
+bool CopyNodeString(DeviceNumber number, HidStringKind kind, void *buffer, std::size_t lengthBytes) {
     SysfsFile uevent;
     PathBuffer usbDir;
-    if (!ReadNodeUevent(name, &uevent)) {
+    if (!ReadNodeUevent(number, &uevent)) {
         return false;
     }
-    if (FindNodeUsbDevice(name, uevent, usbDir)) {
+    if (FindNodeUsbDevice(number, uevent, usbDir)) {
         SysfsFile value;
         return ReadUsbAttribute(usbDir, UsbAttributeOf(kind), &value) &&
                WriteUtf16String({value.data, value.length}, buffer, lengthBytes);

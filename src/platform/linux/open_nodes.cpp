@@ -39,7 +39,7 @@ const OpenNode *FindOpenNode(const void *handle) {
     return nullptr;
 }
 
-bool RememberOpenNode(int fd, const char *name) {
+bool RememberOpenNode(int fd, DeviceNumber number) {
     ForgetOpenNode(fd);
     if (g_openNodeCount == g_openNodeCapacity) {
         const std::size_t grown = g_openNodeCapacity == 0 ? 4 : g_openNodeCapacity * 2;
@@ -52,7 +52,7 @@ bool RememberOpenNode(int fd, const char *name) {
     }
     OpenNode &node = g_openNodes[g_openNodeCount++];
     node.fd = fd;
-    CopyNodeName(node.name, name);
+    node.number = number;
     return true;
 }
 

@@ -2,14 +2,14 @@
 // stored as descriptor + 1 so that descriptor 0 is not the null handle and no
 // descriptor is INVALID_HANDLE_VALUE.
 //
-// The string calls receive only a handle, yet the strings live in sysfs under
-// the node's name, so the table records the name of the node that each
-// descriptor was opened as; the paths that the backend hands out always end
-// in that name. Asking the descriptor itself (its device number through
-// /sys/dev/char) would work only for a real character device, not for the
-// regular files that stand in for nodes in the backend's tests, so the same
-// lookup serves both. Only descriptors in the table are handles: anything
-// else (standard output, say) is refused rather than closed or written to.
+// The string calls receive only a handle, yet the strings live in sysfs, so
+// the table records the device number of the hidraw device that each
+// descriptor reaches (node_identity.h): its sysfs entry is found through
+// /sys/dev/char by that number, never by the node's name, which may name
+// another device (a container that was given the host's /dev/hidraw5 as its
+// /dev/hidraw0 sees the host's /sys). Only descriptors in the table are
+// handles: anything else (standard output, say) is refused rather than
+// closed or written to.
 #ifndef RXB540_PLATFORM_LINUX_OPEN_NODES_H
 #define RXB540_PLATFORM_LINUX_OPEN_NODES_H
 
@@ -19,7 +19,7 @@ namespace hidraw {
 
 struct OpenNode {
     int fd;
-    NodeName name;
+    DeviceNumber number;
 };
 
 // The handle of a descriptor.
@@ -28,9 +28,9 @@ void *HandleOfFd(int fd);
 // The open node behind a handle that the table holds, or null.
 const OpenNode *FindOpenNode(const void *handle);
 
-// Records descriptor fd as opened for node `name`; false when memory for the
-// table ran out.
-bool RememberOpenNode(int fd, const char *name);
+// Records descriptor fd as reaching hidraw device `number`; false when memory
+// for the table ran out.
+bool RememberOpenNode(int fd, DeviceNumber number);
 
 // Removes descriptor fd from the table.
 void ForgetOpenNode(int fd);

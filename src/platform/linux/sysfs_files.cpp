@@ -114,9 +114,9 @@ bool ParseHexValue(const TextSpan &text, unsigned long max, unsigned long *value
     return ParseHexField(&cursor, '\0', max, value);
 }
 
-bool ReadNodeUevent(const char *name, SysfsFile *uevent) {
+bool ReadNodeUevent(DeviceNumber number, SysfsFile *uevent) {
     PathBuffer path;
-    return name[0] != '\0' && NodeSysfsDevicePath(path, name, "uevent") && ReadSmallFile(path, uevent);
+    return NodeSysfsDevicePath(path, number, "uevent") && ReadSmallFile(path, uevent);
 }
 
 bool ReadNodeHidId(const SysfsFile &uevent, HidId *id) {

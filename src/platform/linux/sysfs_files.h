@@ -4,6 +4,8 @@
 #ifndef RXB540_PLATFORM_LINUX_SYSFS_FILES_H
 #define RXB540_PLATFORM_LINUX_SYSFS_FILES_H
 
+#include "platform/linux/hidraw_paths.h"
+
 #include <cstddef>
 
 namespace hidraw {
@@ -42,8 +44,8 @@ bool FindUeventValue(const SysfsFile &uevent, const char *key, TextSpan *value);
 // C string, the value ends at its first zero byte.
 bool ParseHexValue(const TextSpan &text, unsigned long max, unsigned long *value);
 
-// The uevent file of the HID device that hidraw node `name` belongs to.
-bool ReadNodeUevent(const char *name, SysfsFile *uevent);
+// The uevent file of the HID device that hidraw device `number` belongs to.
+bool ReadNodeUevent(DeviceNumber number, SysfsFile *uevent);
 
 // The bus and IDs of a node, from the HID_ID line of its uevent.
 bool ReadNodeHidId(const SysfsFile &uevent, HidId *id);

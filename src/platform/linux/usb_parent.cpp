@@ -8,13 +8,13 @@
 namespace hidraw {
 namespace {
 
-// The first folder above the node's HID device that has an idVendor
+// The first folder above the hidraw device's HID device that has an idVendor
 // attribute, never above the sysfs root.
-bool FindUsbDeviceDir(const char *name, PathBuffer usbDir) {
+bool FindUsbDeviceDir(DeviceNumber number, PathBuffer usbDir) {
     const char *root = CanonicalSysfsRoot();
     PathBuffer deviceDir;
     PathBuffer dir;
-    if (root == nullptr || !NodeSysfsDevicePath(deviceDir, name, "") || !CanonicalPath(deviceDir, dir)) {
+    if (root == nullptr || !NodeSysfsDevicePath(deviceDir, number, "") || !CanonicalPath(deviceDir, dir)) {
         return false;
     }
     const std::size_t rootLength = std::strcmp(root, "/") == 0 ? 0 : std::strlen(root);
@@ -34,9 +34,9 @@ bool FindUsbDeviceDir(const char *name, PathBuffer usbDir) {
 
 }  // namespace
 
-bool FindNodeUsbDevice(const char *name, const SysfsFile &uevent, PathBuffer usbDir) {
+bool FindNodeUsbDevice(DeviceNumber number, const SysfsFile &uevent, PathBuffer usbDir) {
     HidId id;
-    return ReadNodeHidId(uevent, &id) && id.bus == BUS_USB && FindUsbDeviceDir(name, usbDir);
+    return ReadNodeHidId(uevent, &id) && id.bus == BUS_USB && FindUsbDeviceDir(number, usbDir);
 }
 
 bool ReadUsbAttribute(const char *usbDir, const char *attribute, SysfsFile *value) {
@@ -44,11 +44,11 @@ bool ReadUsbAttribute(const char *usbDir, const char *attribute, SysfsFile *valu
     return FormatPath(path, "%s/%s", usbDir, attribute) && ReadAttribute(path, value);
 }
 
-unsigned short ReadUsbVersionNumber(const char *name) {
+unsigned short ReadUsbVersionNumber(DeviceNumber number) {
     PathBuffer usbDir;
     SysfsFile text;
     unsigned long version = 0;
-    if (!FindUsbDeviceDir(name, usbDir) || !ReadUsbAttribute(usbDir, "bcdDevice", &text)) {
+    if (!FindUsbDeviceDir(number, usbDir) || !ReadUsbAttribute(usbDir, "bcdDevice", &text)) {
         return 0;
     }
     return ParseHexValue({text.data, text.length}, 0xFFFF, &version) ? static_cast<unsigned short>(version)

@@ -59,6 +59,14 @@ access_node() {
     if [ "$ACCESS_NODE" = usbfs ]; then usb_node "$1"; else gadget_node "$1"; fi
 }
 
+# The HID device that the kernel made for gadget $1's interface, such as
+# 0003:1209:05DF.0004. The number after the dot is new each time a driver
+# takes the interface, so a device that was taken from its driver and given
+# back has another name.
+hid_device_of() {
+    node=$(gadget_node "$1") && basename "$(readlink "/sys/class/hidraw/${node#/dev/}/device")"
+}
+
 # The serial number that the host read from gadget $1.
 host_serial_of() {
     node=$(gadget_node "$1") && cat "/sys/class/hidraw/${node#/dev/}/device/../../serial"
@@ -89,6 +97,18 @@ case_list_shows_boards_in_order() {
 $SECOND_TEXT
 " "" 0
     expect_received ""
+    case_end
+}
+
+# Gadget 2 has another vendor ID: discovery must not open it, since hidapi's
+# libusb variant takes an open device from the kernel's driver for the while.
+case_other_device_left_alone() {
+    case_begin list-leaves-other-devices-to-their-driver
+    before=$(hid_device_of 2) || detail "gadget 2 has no hidraw node"
+    run_rxb540 list
+    [ "$STATUS" = 0 ] || detail "$LAST_RUN: exit status $STATUS, expected 0"
+    after=$(hid_device_of 2)
+    [ "$before" = "$after" ] || detail "gadget 2 was HID device '$before', after list '$after'"
     case_end
 }
 
@@ -178,12 +198,64 @@ case_refused_report() {
     case_end
 }
 
+# A container given the host's node of board B as its own /dev/hidrawA
+# (docker run --device) sees the host's /sys, where hidrawA is board A. The
+# node is B by its device number, whatever its name: A's node made to reach
+# B must list B and must never let "set <A's serial>" switch B. A node of
+# another class under a hidraw name (/dev/null's number) is never opened. The
+# libusb variant of hidapi does not use hidraw nodes at all.
+case_node_known_by_number() {
+    case_begin node-is-the-device-its-number-names
+    if [ "$ACCESS_NODE" = usbfs ]; then
+        note "hidapi-libusb opens USB devices, not hidraw nodes: nothing to check"
+        case_end
+        return
+    fi
+    node_a=$(gadget_node $FIRST_GADGET) && node_b=$(gadget_node $SECOND_GADGET) ||
+        detail "the boards have no hidraw nodes"
+    serial_a=$(host_serial_of $FIRST_GADGET)
+    number_a=$(tr ':' ' ' <"/sys/class/hidraw/${node_a#/dev/}/dev")
+    number_b=$(tr ':' ' ' <"/sys/class/hidraw/${node_b#/dev/}/dev")
+    for reached in "$number_b" "1 3"; do
+        rm -f "$node_a" && mknod -m 600 "$node_a" c $reached || detail "cannot make $node_a as $reached"
+        listing="$SECOND_TEXT
+"
+        [ "$reached" = "$number_b" ] && listing="$listing$listing"
+        run_rxb540 list
+        expect_run "$listing" "" 0
+        run_rxb540 set "$serial_a" 2
+        expect_run "" "error finding $serial_a: $NOT_FOUND
+" 1
+        expect_received ""
+    done
+    rm -f "$node_a" && mknod -m 600 "$node_a" c $number_a || detail "cannot restore $node_a"
+    case_end
+}
+
+# A board without a serial number string is neither listed nor selected: its
+# serial cannot be read. Started alone, after the other emulators stopped.
+case_board_without_serial() {
+    case_begin board-without-serial-is-unreadable
+    start_emulator noserial || detail "the board without serial did not come up"
+    run_rxb540 list
+    expect_run "" "" 0
+    expect_received ""
+    run_rxb540 set ANY 2
+    expect_run "" "error finding ANY: $COMM_ERROR
+" 1
+    expect_received ""
+    kill -TERM "$EMULATOR_PID"
+    wait "$EMULATOR_PID"
+    case_end
+}
+
 # Gadget 0 has the board's IDs but another manufacturer, gadget 2 another
 # vendor ID: both carry a board's serial number, so that selecting either of
 # them instead of the board shows up as a report to the wrong gadget.
 if start_emulator "hid:16c0:05df:other.example:RXB540:$SERIAL_2" "board:$SERIAL_1" \
     "hid:1209:05df:$MANUFACTURER:RXB540:$SERIAL_1" "board:$SERIAL_2"; then
     case_list_shows_boards_in_order
+    case_other_device_left_alone
     case_set_state_by_serial
     case_set_state_any
     case_set_absent_serial
@@ -191,6 +263,8 @@ if start_emulator "hid:16c0:05df:other.example:RXB540:$SERIAL_2" "board:$SERIAL_
     case_access_granted
     case_init_sets_serial
     case_set_state_by_new_serial
+    case_node_known_by_number
     case_emulator_stops_cleanly
     case_refused_report
+    case_board_without_serial
 fi

@@ -1,13 +1,7 @@
-// The hidraw backend against sysfs trees and device folders that each test
-// lays out in a temporary folder the way the kernel lays them out: the class
-// folder links to the node below its HID device, the node's "device" link
-// leads back to that HID device, and USB devices above it carry the string
-// attributes. Regular files stand in for the /dev nodes, so the requests that
-// need a real hidraw node fail on them; those are exercised on real nodes by
-// the end-to-end run in a virtual machine.
-#include "board/device_identity.h"
-#include "board/discovery.h"
-#include "platform/hid_platform.h"
+// The hidraw backend's handles: which nodes it opens, and the IDs and strings
+// it gives for them (the trees are laid out by hidraw_fixture.h).
+#include "hidraw_fixture.h"
+
 #include "platform/linux/hidraw_test_roots.h"
 #include "support/temp_dir.h"
 
@@ -16,254 +10,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstddef>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <iterator>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace {
 
-const ULONG STRING_BUFFER_BYTES = 512;
-const std::u16string READ_FAILED = u"(read failed)";
-
-struct UsbStrings {
-    const char *manufacturer;  // null: the attribute is absent
-    const char *product;
-    const char *serial;
-};
-
-void MakeDirs(const std::string &path) {
-    std::filesystem::create_directories(path);
-}
-
-void WriteAttributeIfPresent(const std::string &path, const char *value) {
-    if (value != nullptr) {
-        WriteTextFile(path, std::string(value) + "\n");
-    }
-}
-
-std::string NodeName(int number) {
-    return "hidraw" + std::to_string(number);
-}
-
-std::string Hex(unsigned value, int digits) {
-    char text[16];
-    std::snprintf(text, sizeof(text), "%0*X", digits, value);
-    return text;
-}
-
-// Lays out hidrawN below the HID device folder `hidDevice` (relative to
-// sys/devices) with the given uevent, links it from the class folder, and puts
-// a regular file in place of the /dev node.
-void AddHidrawNode(const std::string &root, int number, const std::string &hidDevice,
-                   const std::string &uevent) {
-    const std::string name = NodeName(number);
-    const std::string hidDir = root + "/sys/devices/" + hidDevice;
-    MakeDirs(hidDir + "/hidraw/" + name);
-    WriteTextFile(hidDir + "/uevent", uevent);
-    ASSERT_EQ(symlink("../..", (hidDir + "/hidraw/" + name + "/device").c_str()), 0);
-    const std::string classLink = root + "/sys/class/hidraw/" + name;
-    ASSERT_EQ(symlink(("../../devices/" + hidDevice + "/hidraw/" + name).c_str(), classLink.c_str()), 0);
-    WriteTextFile(root + "/dev/" + name, "");
-}
-
-std::string HidUevent(unsigned bus, unsigned vendor, unsigned product, const std::string &name,
-                      const std::string &uniq) {
-    return "DRIVER=hid-generic\nHID_ID=" + Hex(bus, 4) + ":" + Hex(vendor, 8) + ":" + Hex(product, 8) +
-           "\nHID_NAME=" + name + "\nHID_UNIQ=" + uniq + "\nMODALIAS=hid:b" + Hex(bus, 4) + "\n";
-}
-
-void AddUsbDevice(const std::string &dir, unsigned vendor, unsigned product, const UsbStrings &strings) {
-    MakeDirs(dir);
-    WriteTextFile(dir + "/idVendor", Hex(vendor, 4) + "\n");
-    WriteTextFile(dir + "/idProduct", Hex(product, 4) + "\n");
-    WriteTextFile(dir + "/bcdDevice", "0100\n");
-    WriteAttributeIfPresent(dir + "/manufacturer", strings.manufacturer);
-    WriteAttributeIfPresent(dir + "/product", strings.product);
-    WriteAttributeIfPresent(dir + "/serial", strings.serial);
-}
-
-// A USB HID device on port `port` of the first root hub, whose HID interface
-// has node hidrawN. The root hub carries strings of its own, which a node
-// must never report.
-void AddUsbHidNode(const std::string &root, int number, int port, unsigned vendor, unsigned product,
-                   const UsbStrings &strings) {
-    const std::string hub = "pci0000:00/0000:00:14.0/usb1";
-    AddUsbDevice(root + "/sys/devices/" + hub, 0x1D6B, 0x0002,
-                 {"Linux Foundation", "xHCI Host Controller", "hub"});
-    const std::string usbDevice = hub + "/1-" + std::to_string(port);
-    AddUsbDevice(root + "/sys/devices/" + usbDevice, vendor, product, strings);
-    const std::string interface = usbDevice + "/1-" + std::to_string(port) + ":1.0";
-    const std::string hidDevice =
-        interface + "/0003:" + Hex(vendor, 4) + ":" + Hex(product, 4) + ".000" + std::to_string(number);
-    const std::string name = std::string(strings.manufacturer ? strings.manufacturer : "") + " " +
-                             (strings.product ? strings.product : "");
-    AddHidrawNode(root, number, hidDevice,
-                  HidUevent(0x0003, vendor, product, name, strings.serial ? strings.serial : ""));
-}
-
-void AddRelayBoard(const std::string &root, int number, const char *serial) {
-    AddUsbHidNode(root, number, number + 1, RELAY_VENDOR_ID, RELAY_PRODUCT_ID,
-                  {RELAY_MANUFACTURER, RELAY_PRODUCT, serial});
-}
-
-std::u16string RelayManufacturer() {
-    return std::u16string(RELAY_MANUFACTURER, RELAY_MANUFACTURER + std::strlen(RELAY_MANUFACTURER));
-}
-
-HDEVINFO OpenHidList() {
-    GUID guid;
-    HidD_GetHidGuid(&guid);
-    return SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-}
-
-// Walks the list with the two-call detail protocol, as discovery does.
-std::vector<std::string> InterfacePaths(HDEVINFO list) {
-    GUID guid;
-    HidD_GetHidGuid(&guid);
-    std::vector<std::string> paths;
-    SP_DEVICE_INTERFACE_DATA data;
-    data.cbSize = sizeof(data);
-    for (DWORD index = 0; SetupDiEnumDeviceInterfaces(list, nullptr, &guid, index, &data); ++index) {
-        DWORD required = 0;
-        SetupDiGetDeviceInterfaceDetailA(list, &data, nullptr, 0, &required, nullptr);
-        std::vector<unsigned char> buffer(required);
-        auto *detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(buffer.data());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        EXPECT_TRUE(SetupDiGetDeviceInterfaceDetailA(list, &data, detail, required, nullptr, nullptr));
-        paths.push_back(detail->DevicePath);
-    }
-    return paths;
-}
-
-HANDLE OpenPath(const std::string &path) {
-    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       nullptr, OPEN_EXISTING, 0, nullptr);
-}
-
-// "vendor:product version" in hexadecimal, or "(read failed)".
-std::string Attributes(HANDLE handle) {
-    HIDD_ATTRIBUTES attributes;
-    attributes.Size = sizeof(attributes);
-    if (!HidD_GetAttributes(handle, &attributes)) {
-        return "(read failed)";
-    }
-    return Hex(attributes.VendorID, 4) + ":" + Hex(attributes.ProductID, 4) + " " +
-           Hex(attributes.VersionNumber, 4);
-}
-
-typedef BOOLEAN (*StringCall)(HANDLE, PVOID, ULONG);
-
-// The string a call gives in a 512-byte buffer, or READ_FAILED.
-std::u16string ReadString(StringCall call, HANDLE handle) {
-    char16_t buffer[STRING_BUFFER_BYTES / sizeof(char16_t)];
-    std::fill(std::begin(buffer), std::end(buffer), u'#');
-    if (!call(handle, buffer, STRING_BUFFER_BYTES)) {
-        return READ_FAILED;
-    }
-    char16_t *end = std::find(std::begin(buffer), std::end(buffer), u'\0');
-    EXPECT_NE(end, std::end(buffer)) << "no zero unit in the buffer";
-    return std::u16string(buffer, end);
-}
-
-DeviceResult FindRelayBoard(HidHandle *handle, SerialSelector selector) {
-    return OpenHidDevice(handle, RELAY_VENDOR_ID, RELAY_MANUFACTURER, RELAY_PRODUCT_ID, RELAY_PRODUCT,
-                         selector);
-}
-
-struct LinuxHidraw : ::testing::Test {
-    std::string root;
-
-    void SetUp() override {
-        root = MakeTempDir();
-        ASSERT_FALSE(root.empty());
-        MakeDirs(root + "/sys/class/hidraw");
-        MakeDirs(root + "/dev");
-        SetHidrawRootsForTests((root + "/sys").c_str(), (root + "/dev").c_str());
-    }
-
-    void TearDown() override {
-        SetHidrawRootsForTests(nullptr, nullptr);
-        RemoveTree(root);
-    }
-
-    std::string DevPath(int number) const {
-        return root + "/dev/" + NodeName(number);
-    }
-};
-
-TEST_F(LinuxHidraw, ListsNodesInNumericOrderAsTheyWereWhenTheListWasMade) {
-    AddRelayBoard(root, 10, "A");
-    AddRelayBoard(root, 2, "B");
-    AddRelayBoard(root, 1, "C");
-    HDEVINFO list = OpenHidList();
-    AddRelayBoard(root, 3, "D");
-    ASSERT_EQ(unlink((root + "/sys/class/hidraw/hidraw10").c_str()), 0);
-
-    EXPECT_EQ(InterfacePaths(list), (std::vector<std::string>{DevPath(1), DevPath(2), DevPath(10)}));
-    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(list));
-
-    HDEVINFO later = OpenHidList();
-    EXPECT_EQ(InterfacePaths(later), (std::vector<std::string>{DevPath(1), DevPath(2), DevPath(3)}));
-    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(later));
-}
-
-TEST_F(LinuxHidraw, ListIsEmptyWithoutTheClassFolderOrForAnotherOrNoClass) {
-    AddRelayBoard(root, 0, "A");
-    GUID otherClass = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
-    for (const GUID *classGuid :
-         {static_cast<const GUID *>(&otherClass), static_cast<const GUID *>(nullptr)}) {
-        HDEVINFO otherList =
-            SetupDiGetClassDevsA(classGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-        ASSERT_NE(otherList, INVALID_HANDLE_VALUE);
-        EXPECT_TRUE(InterfacePaths(otherList).empty());
-        EXPECT_TRUE(SetupDiDestroyDeviceInfoList(otherList));
-    }
-    HidD_GetHidGuid(nullptr);  // ignored, not written through
-
-    RemoveTree(root + "/sys/class");
-    HDEVINFO list = OpenHidList();
-    ASSERT_NE(list, INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(InterfacePaths(list).empty());
-    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(list));
-}
-
-TEST_F(LinuxHidraw, DetailReportsItsSizeFirstAndChecksTheHeaderSize) {
-    AddRelayBoard(root, 7, "A");
-    HDEVINFO list = OpenHidList();
-    GUID guid;
-    HidD_GetHidGuid(&guid);
-    SP_DEVICE_INTERFACE_DATA data;
-    data.cbSize = sizeof(data) + 4;
-    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(list, nullptr, &guid, 0, &data));
-    data.cbSize = sizeof(data);
-    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(list, nullptr, nullptr, 0, &data));
-    ASSERT_TRUE(SetupDiEnumDeviceInterfaces(list, nullptr, &guid, 0, &data));
-
-    const std::string path = DevPath(7);
-    const auto expected =
-        static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + path.size() + 1);
-    DWORD required = 0;
-    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(list, &data, nullptr, 0, &required, nullptr));
-    ASSERT_EQ(required, expected);
-
-    const unsigned char untouched = 0xEE;
-    std::vector<unsigned char> buffer(required + 8, untouched);
-    auto *detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(buffer.data());
-    detail->cbSize = required;  // the buffer's size instead of the header's
-    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(list, &data, detail, required, nullptr, nullptr));
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(list, &data, detail, required - 1, nullptr, nullptr));
-    EXPECT_EQ(buffer[required - 1], untouched);
-    ASSERT_TRUE(SetupDiGetDeviceInterfaceDetailA(list, &data, detail, required, nullptr, nullptr));
-    EXPECT_EQ(std::string(detail->DevicePath), path);
-    EXPECT_EQ(buffer[required], untouched);
-    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(list));
-}
+using namespace hidraw_tests;
 
 TEST_F(LinuxHidraw, UsbDevicesGiveTheirIdsAndTheStringsOfTheirOwnUsbDevice) {
     AddRelayBoard(root, 0, "20240101");
@@ -320,18 +73,27 @@ TEST_F(LinuxHidraw, OtherBusesGiveNameAndUniqueIdButNoManufacturer) {
 }
 
 // Tests run as root, which opens any regular file whatever its mode, so the
-// node that cannot be opened is one whose /dev entry is missing, or one with a
-// folder in its place (a folder cannot be opened for writing). A file that is
-// not named as a node is never opened, and nothing is ever created.
+// node that cannot be opened is one whose /dev entry is missing, or one with
+// something other than a hidraw device in its place: a folder, a FIFO, a
+// plain file, or a node of another class (here /dev/null's number) or of a
+// number that has no device. A file that is not named as a node is never
+// opened, and nothing is ever created.
 TEST_F(LinuxHidraw, PathThatNamesNoOpenableNodeGivesTheInvalidHandle) {
-    AddRelayBoard(root, 3, "A");
-    AddRelayBoard(root, 4, "B");
-    ASSERT_EQ(unlink(DevPath(3).c_str()), 0);
-    ASSERT_EQ(unlink(DevPath(4).c_str()), 0);
+    for (int number = 3; number <= 9; ++number) {
+        AddRelayBoard(root, number, "A");
+        ASSERT_EQ(unlink(DevPath(number).c_str()), 0);
+    }
+    AddCharDeviceEntry(root, "virtual/mem", "mem", "null", 1, 3);
     ASSERT_EQ(mkdir(DevPath(4).c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo(DevPath(5).c_str(), 0600), 0);
+    WriteTextFile(DevPath(6), "");
+    AddStandInNode(DevPath(7), 1, 3);
+    AddStandInNode(DevPath(8), HIDRAW_MAJOR, 99);
+    ASSERT_EQ(symlink(DevPath(7).c_str(), DevPath(9).c_str()), 0);
     WriteTextFile(root + "/dev/not-a-node", "");
-    EXPECT_EQ(OpenPath(DevPath(3)), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(OpenPath(DevPath(4)), INVALID_HANDLE_VALUE);
+    for (int number = 3; number <= 9; ++number) {
+        EXPECT_EQ(OpenPath(DevPath(number)), INVALID_HANDLE_VALUE) << NodeName(number);
+    }
     EXPECT_EQ(OpenPath(root + "/dev/not-a-node"), INVALID_HANDLE_VALUE);
     EXPECT_EQ(OpenPath(""), INVALID_HANDLE_VALUE);
 
@@ -340,6 +102,45 @@ TEST_F(LinuxHidraw, PathThatNamesNoOpenableNodeGivesTheInvalidHandle) {
         CreateFileA(DevPath(3).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, createAlways, 0, nullptr),
         INVALID_HANDLE_VALUE);
     EXPECT_NE(access(DevPath(3).c_str(), F_OK), 0) << "a node was created";
+}
+
+// A node is the device that its number names, whatever it is called or
+// however it is reached: in a container given the host's hidraw1 as its
+// hidraw0, /dev/hidraw0 reaches what the host's sysfs calls hidraw1. Its IDs,
+// strings and serial number are that device's, never those of the sysfs
+// entry that bears the node's name (board A here, which no node reaches).
+TEST_F(LinuxHidraw, NodeIsTheDeviceOfItsNumberWhateverItsName) {
+    AddRelayBoard(root, 0, "A");
+    AddRelayBoard(root, 1, "B");
+    AddUsbHidNode(root, 2, 9, 0x1234, 0x5678, {"Other Maker", "Gadget", "X"});
+    const struct {
+        int reached;
+        bool symbolic;  // a symbolic link to the node, as udev rules add them
+        const char *listing;
+        const char *attributes;
+        const char16_t *serial;
+    } cases[] = {
+        {1, false, "B\nB\n", "16C0:05DF 0100", u"B"},
+        {1, true, "B\nB\n", "16C0:05DF 0100", u"B"},
+        {2, false, "B\n", "1234:5678 0100", u"X"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(NodeName(c.reached) + (c.symbolic ? " by a symbolic link" : " by its number"));
+        ASSERT_EQ(unlink(DevPath(0).c_str()), 0);
+        ASSERT_EQ((c.symbolic ? symlink : link)(DevPath(c.reached).c_str(), DevPath(0).c_str()), 0);
+
+        HANDLE node = OpenPath(DevPath(0));
+        ASSERT_NE(node, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(Attributes(node), c.attributes);
+        EXPECT_EQ(ReadString(HidD_GetSerialNumberString, node), c.serial);
+        EXPECT_TRUE(CloseHandle(node));
+
+        std::string listed;
+        EXPECT_EQ(ListRelayBoards(&listed), DEVICE_NOT_FOUND);
+        EXPECT_EQ(listed, c.listing);
+        HidHandle handle = nullptr;
+        EXPECT_EQ(FindRelayBoard(&handle, "A"), DEVICE_NOT_FOUND);
+    }
 }
 
 TEST_F(LinuxHidraw, Utf8BecomesUtf16AndInvalidSequencesBecomeReplacementCharacters) {
@@ -460,59 +261,6 @@ TEST_F(LinuxHidraw, SysfsRootThroughASymbolicLinkStillFindsTheUsbDevice) {
     EXPECT_EQ(Attributes(board), "16C0:05DF 0100");
     EXPECT_EQ(ReadString(HidD_GetSerialNumberString, board), u"20240101");
     EXPECT_TRUE(CloseHandle(board));
-}
-
-// Paths are built in fixed buffers: roots too long for any path find nothing
-// and write nothing past a buffer.
-TEST_F(LinuxHidraw, RootsTooLongForAPathFindNothing) {
-    AddRelayBoard(root, 0, "A");
-    const std::string tooLong = root + "/" + std::string(5000, 'x');
-    SetHidrawRootsForTests(tooLong.c_str(), (root + "/dev").c_str());
-    HDEVINFO list = OpenHidList();
-    ASSERT_NE(list, INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(InterfacePaths(list).empty());
-    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(list));
-
-    SetHidrawRootsForTests((root + "/sys").c_str(), tooLong.c_str());
-    list = OpenHidList();
-    GUID guid;
-    HidD_GetHidGuid(&guid);
-    SP_DEVICE_INTERFACE_DATA data;
-    data.cbSize = sizeof(data);
-    ASSERT_TRUE(SetupDiEnumDeviceInterfaces(list, nullptr, &guid, 0, &data));
-    DWORD required = 0;
-    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(list, &data, nullptr, 0, &required, nullptr));
-    EXPECT_EQ(required, 0u) << "no size for a path that cannot be built";
-    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(list));
-    HidHandle handle = nullptr;
-    EXPECT_EQ(FindRelayBoard(&handle, "ANY"), DEVICE_NOT_FOUND);
-}
-
-// Discovery, unchanged, on top of this backend: boards in node order, the
-// ones that cannot be opened or read passed over.
-TEST_F(LinuxHidraw, DiscoveryFindsTheBoardsThroughThisBackend) {
-    AddRelayBoard(root, 10, "B");
-    AddRelayBoard(root, 2, "A");
-    AddRelayBoard(root, 1, nullptr);
-    AddRelayBoard(root, 3, "C");
-    ASSERT_EQ(unlink(DevPath(3).c_str()), 0);
-    AddUsbHidNode(root, 0, 9, 0x1234, 0x5678, {RELAY_MANUFACTURER, RELAY_PRODUCT, "D"});
-
-    ::testing::internal::CaptureStdout();
-    HidHandle handle = nullptr;
-    EXPECT_EQ(FindRelayBoard(&handle, nullptr), DEVICE_NOT_FOUND);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "A\nB\n");
-
-    const struct {
-        const char *selector;
-        const char16_t *serial;
-    } selections[] = {{"B", u"B"}, {"ANY", u"A"}};
-    for (const auto &selection : selections) {
-        ASSERT_EQ(FindRelayBoard(&handle, selection.selector), DEVICE_OK);
-        EXPECT_EQ(ReadString(HidD_GetSerialNumberString, handle), selection.serial);
-        EXPECT_TRUE(CloseHandle(handle));
-    }
-    EXPECT_EQ(FindRelayBoard(&handle, "C"), DEVICE_NOT_FOUND);
 }
 
 }  // namespace

@@ -86,6 +86,18 @@ TEST(GadgetDescription, BoardsHaveTheBoardIdentityAndTheGivenSerial) {
     }
 }
 
+TEST(GadgetDescription, NoserialIsABoardWithoutSerial) {
+    GadgetDescription description;
+    std::string error;
+    ASSERT_TRUE(ParseGadgetDescription("noserial", &description, &error)) << error;
+    EXPECT_TRUE(description.isBoard);
+    EXPECT_FALSE(description.refusesReports);
+    EXPECT_EQ(description.vendorId, 0x16c0);
+    EXPECT_EQ(description.product, "RXB540");
+    EXPECT_EQ(description.serial, "");
+    EXPECT_FALSE(ParseGadgetDescription("noserial:1", &description, &error));
+}
+
 TEST(GadgetDescription, HidTakesEveryField) {
     GadgetDescription description;
     std::string error;

@@ -75,6 +75,25 @@ case_refused_report() {
     case_end
 }
 
+# A C program on rxb540.dll (tests/windows/dll_client.c) lists the boards,
+# opens the second one by the interface path that the list gives for its
+# serial number, and sets its state.
+case_dll_client() {
+    case_begin dll-client-sets-a-board-by-its-path
+    LOG_START=$(log_lines)
+    LAST_RUN="rxb540_dll_client.exe $SERIAL_2 6"
+    wine /tmp/e2e/rxb540_dll_client.exe "$SERIAL_2" 6 </dev/null >/tmp/stdout 2>/tmp/stderr
+    STATUS=$?
+    expect_run "$SERIAL_1$LINE_END
+$SERIAL_2$LINE_END
+$REFUSING_SERIAL$LINE_END
+set $SERIAL_2 6: Success$LINE_END
+" "" 0
+    expect_received "received gadget=$SERIAL_2_GADGET serial=$SERIAL_2 report=$(state_report_hex 6)
+state gadget=$SERIAL_2_GADGET serial=$SERIAL_2 state=6"
+    case_end
+}
+
 # Checked by what the board received: Wine does not always see a board that
 # enumerates anew, so listing again would test Wine rather than rxb540.exe.
 case_init() {
@@ -96,6 +115,7 @@ if gadgets_up && case_list; then
     case_set_state_any
     case_set_absent_serial
     case_refused_report
+    case_dll_client
     case_init
 fi
 wineserver -k

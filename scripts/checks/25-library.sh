@@ -1,0 +1,149 @@
+#!/usr/bin/env bash
+# librxb540 as its users meet it: the shared library's name and exported
+# symbols (against the Debian symbols file), the header as C and C++, and the
+# example of docs/library.md built against an install in a scratch prefix
+# with pkg-config and with CMake, shared and static, then run on the
+# simulated host together with rxb540 of the same build.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+fail() {
+    echo "library check: $*" >&2
+    exit 1
+}
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+trap 'exit 130' INT TERM
+
+# The names librxb540.so exports, as name@version, one a line.
+exported_symbols() {
+    # The version node itself is listed as name@name, as dpkg-gensymbols does.
+    nm -D --defined-only "$1" | awk '{ print $NF }' | sed 's/@@/@/; /@/!s/.*/&@&/' | sort
+}
+
+check_abi() {
+    local so=$1 soname
+    [ -f "$so" ] || fail "$so was not built"
+    soname=$(readelf -d "$so" | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
+    [ "$soname" = librxb540.so.0 ] || fail "$so has the SONAME '$soname', not librxb540.so.0"
+    sed -n 's/^ \([^ ]*\) .*/\1/p' packaging/debian/librxb540-0/symbols | sort >"$work/symbols-expected"
+    exported_symbols "$so" >"$work/symbols-exported"
+    diff -u --label packaging/debian/librxb540-0/symbols --label "exported by $so" \
+        "$work/symbols-expected" "$work/symbols-exported" >&2 ||
+        fail "$so exports other symbols than packaging/debian/librxb540-0/symbols lists"
+    echo "ABI: $so is librxb540.so.0 and exports exactly the $(wc -l <"$work/symbols-expected") listed symbols"
+}
+
+cmake --preset release >/dev/null
+cmake --build --preset release -j2 --target rxb540_shared
+check_abi build/release/librxb540.so
+
+cmake --preset library-sim >/dev/null
+cmake --build --preset library-sim
+check_abi build/library-sim/librxb540.so
+
+for compiler in "cc -std=c99 -x c" "c++ -std=c++11 -x c++"; do
+    echo '#include <rxb540.h>' | $compiler -Wall -Wextra -pedantic -Werror -Iinclude -fsyntax-only - ||
+        fail "include/rxb540.h does not compile with $compiler -pedantic -Werror"
+done
+echo "header: compiles as C99 and C++11 with -Wall -Wextra -pedantic -Werror"
+
+# The example: the C block of docs/library.md.
+sed -n '/^```c$/,/^```$/{/^```/d;p}' docs/library.md >"$work/relays.c"
+[ -s "$work/relays.c" ] || fail "docs/library.md has no C example"
+
+prefix="$work/prefix"
+cmake --install build/library-sim --prefix "$prefix" >/dev/null
+pc=$(find "$prefix" -name rxb540.pc)
+[ -n "$pc" ] || fail "the install has no rxb540.pc"
+libdir=$(dirname "$(dirname "$pc")")
+export PKG_CONFIG_PATH
+PKG_CONFIG_PATH=$(dirname "$pc")
+
+# shellcheck disable=SC2046 # pkg-config's flags are meant to be split
+cc -std=c99 -Wall -Wextra -pedantic -Werror "$work/relays.c" -o "$work/relays-pc-shared" \
+    $(pkg-config --cflags --libs rxb540) || fail "the example does not build with pkg-config"
+# shellcheck disable=SC2046
+cc -std=c99 -Wall -Wextra -pedantic -Werror "$work/relays.c" -o "$work/relays-pc-static" \
+    $(pkg-config --cflags rxb540) -L"$libdir" -Wl,-Bstatic -lrxb540 -Wl,-Bdynamic \
+    $(pkg-config --static --libs-only-l rxb540 | sed 's/-lrxb540//') ||
+    fail "the example does not build statically with pkg-config --static"
+cmake -S tests/library/consumer -B "$work/consumer" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DRXB540_EXAMPLE="$work/relays.c" -DCMAKE_C_FLAGS="-Wall -Wextra -pedantic -Werror" >/dev/null ||
+    fail "find_package(rxb540) fails on the install"
+cmake --build "$work/consumer" >/dev/null || fail "the example does not build with CMake"
+echo "consumers: the example built with pkg-config and CMake, shared and static"
+
+for program in relays-pc-shared consumer/relays-shared; do
+    LD_LIBRARY_PATH=$libdir ldd "$work/$program" | grep -q "librxb540.so.0 => $libdir/" || fail "$program does not load $libdir/librxb540.so.0"
+done
+for program in relays-pc-static consumer/relays-static; do
+    ! ldd "$work/$program" | grep -q librxb540 || fail "$program loads librxb540 though linked statically"
+done
+
+# One run: lists, sets board 1700000002 to 5, lists again; compared as a whole.
+run_example() {
+    local program=$1 host="$work/boards.host" log="$work/sim.log"
+    cp examples/two-boards.host "$host"
+    rm -f "$log"
+    {
+        RXB540_SIM_HOST=$host RXB540_SIM_LOG=$log LD_LIBRARY_PATH=$libdir "$program"
+        echo "status $?"
+        RXB540_SIM_HOST=$host RXB540_SIM_LOG=$log LD_LIBRARY_PATH=$libdir "$program" 1700000002 5
+        echo "status $?"
+        RXB540_SIM_HOST=$host LD_LIBRARY_PATH=$libdir "$program" 999 5
+        echo "status $?"
+        RXB540_SIM_HOST="$work/absent.host" LD_LIBRARY_PATH=$libdir "$program"
+        echo "status $?"
+        grep -c 'state=5' "$host"
+        cat "$log"
+    } >"$work/run" 2>&1 || true
+    cat >"$work/want" <<WANT
+sim:1 1700000001
+sim:2 1700000002
+status 0
+status 0
+cannot open 999: The specified device was not found
+status 1
+cannot list the boards: The host's HID devices could not be listed
+status 1
+1
+enumerate
+open 0
+close 0
+open 1
+close 1
+open 2
+close 2
+end open=0
+enumerate
+open 0
+close 0
+open 1
+close 1
+open 2
+feature 2 0031050000000000000000000000000000 ok
+close 2
+end open=0
+WANT
+    diff -u --label expected --label "$program" "$work/want" "$work/run" >&2 || fail "the example's run differs"
+}
+for program in relays-pc-shared relays-pc-static consumer/relays-shared consumer/relays-static; do
+    run_example "$work/$program"
+done
+echo "runs: all four builds of the example list, set and fail as expected on the simulated host"
+
+# rxb540 of the sim build: the same boards, and a host that cannot be listed.
+cp examples/two-boards.host "$work/cli.host"
+out=$(RXB540_SIM_HOST="$work/cli.host" build/library-sim/rxb540 list) || fail "rxb540 list failed on the simulated host"
+[ "$out" = $'1700000001\n1700000002' ] || fail "rxb540 list printed: $out"
+status=0
+err=$(RXB540_SIM_HOST="$work/absent.host" build/library-sim/rxb540 list 2>&1) || status=$?
+[ "$status" = 1 ] && [ "$err" = "error listing devices: No such file or directory" ] ||
+    fail "rxb540 list without a host file: status $status, '$err'"
+status=0
+err=$(RXB540_SIM_HOST="$work/absent.host" build/library-sim/rxb540 set ANY 1 2>&1) || status=$?
+[ "$status" = 1 ] && [ "$err" = "error finding ANY: No such file or directory" ] ||
+    fail "rxb540 set without a host file: status $status, '$err'"
+echo "rxb540 on the library: lists the boards; an unlistable host is status 1 with its reason"
