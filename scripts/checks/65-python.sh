@@ -10,10 +10,10 @@ fail() {
     exit 1
 }
 
-build=build/python-sim
-cmake -S . -B "$build" -DRXB540_PLATFORM=sim -DRXB540_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null ||
-    fail "configuring the simulated-host build failed"
-cmake --build "$build" -j"$(nproc)" --target rxb540 rxb540_shared >/dev/null || fail "building librxb540 failed"
+build=build/library-sim
+cmake --preset library-sim >/dev/null || fail "configuring the simulated-host build failed"
+cmake --build --preset library-sim -j"$(nproc)" --target rxb540 rxb540_shared >/dev/null ||
+    fail "building librxb540 on the simulated host failed"
 library=$PWD/$build/librxb540.so.0
 [ -f "$library" ] || fail "the build made no $library"
 

@@ -24,7 +24,6 @@ COMMANDS = [
     ["set", "\x9b2J", "99999999999"],
     ["set", "1700000001"],
     [],
-    ["init"],  # not offered by the module: the usage text, as for any unknown command
     ["bogus"],
 ]
 
@@ -38,8 +37,6 @@ def run(argv, host_file: Path, env_extra=None):
 @pytest.mark.skipif(not CLI, reason="RXB540_CLI names no command line to compare with")
 @pytest.mark.parametrize("args", COMMANDS, ids=lambda a: " ".join(a) or "none")
 def test_module_behaves_like_the_command_line(tmp_path, args):
-    if args == ["init"]:
-        pytest.skip("init is the command line's own")
     results = []
     for name, prefix in (("cli", [CLI]), ("module", [sys.executable, "-m", "rxb540"])):
         host = tmp_path / f"{name}.host"
