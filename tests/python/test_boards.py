@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import re
 import threading
+from pathlib import Path
 
 import pytest
 import rxb540
@@ -149,3 +150,12 @@ def test_a_broken_host_is_a_platform_error_not_an_empty_list(sim):
     with pytest.raises(rxb540.Error) as caught:
         rxb540.list_boards()
     assert caught.value.code == -5
+
+
+@pytest.mark.parametrize("document", ["README.md", "docs/python.md"])
+def test_the_documented_example_runs(sim, document, capsys):
+    sim.load(board("1700000001") + board("1700000002"))
+    text = (Path(__file__).resolve().parents[2] / document).read_text()
+    exec(compile(re.search(r"```python\n(.*?)```", text, re.S).group(1), document, "exec"), {})
+    assert capsys.readouterr().out.startswith("1700000001 sim:0\n1700000002 sim:1\n")
+    assert sim.text().splitlines()[1].endswith("state=7")
