@@ -1,13 +1,21 @@
 #!/usr/bin/env bash
-# Installs what building and testing rxb540 needs on Debian or Ubuntu (as root).
+# Installs what building and testing rxb540 needs on Debian (as root).
+# Usage: install-deps.sh [--no-update] [--simulate] [base]
 # With the argument "base", only what building the programs needs; with
-# --no-update, the package lists are taken as they are (CI updates them first).
+# --no-update, the package lists are taken as they are (CI updates them first);
+# with --simulate, apt only works out the installation and changes nothing (it
+# fails when a package does not exist or cannot be installed).
 set -euo pipefail
 update=yes
-if [ "${1:-}" = --no-update ]; then
-    update=no
+simulate=no
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --no-update) update=no ;;
+    --simulate) simulate=yes ;;
+    *) break ;;
+    esac
     shift
-fi
+done
 scope=${1:-all}
 export DEBIAN_FRONTEND=noninteractive
 packages=(cmake g++ make libgtest-dev libgmock-dev)
@@ -20,5 +28,10 @@ for list in "$here"/checks/*.packages; do
     done <"$list"
 done
 [ "$update" = no ] || apt-get update -qq
+if [ "$simulate" = yes ]; then
+    apt-get install --simulate -qq --no-install-recommends "${packages[@]}" >/dev/null
+    echo "installable: ${packages[*]}"
+    exit 0
+fi
 apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
 echo "installed: ${packages[*]}"

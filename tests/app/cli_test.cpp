@@ -1,8 +1,10 @@
 // The programs as a user or a script meets them: arguments in; standard
 // output, standard error and exit status out, compared byte for byte.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <regex>
 #include <string>
 #include <vector>
@@ -215,4 +217,24 @@ TEST_F(Cli, DemoHostListsItsTwoBoards) {
         GTEST_SKIP() << "the demo host carries the default manufacturer string";
     }
     ExpectResult(Run(demo, {"list"}), "1700000001\n1700000002\n", "", 0);
+}
+
+// A descriptor that the test process holds open (not close-on-exec) does not
+// reach the program: what a descriptor check finds open at its exit is the
+// program's own.
+TEST(ProcessRunner, HandsTheProgramOnlyItsStandardStreams) {
+    if (std::getenv("RXB540_TEST_WRAPPER") != nullptr) {
+        GTEST_SKIP() << "the shell would run under the wrapper too";
+    }
+    const int file = open("/dev/null", O_RDONLY);
+    ASSERT_GE(file, 0);
+    const int held = fcntl(file, F_DUPFD, 100);
+    close(file);
+    ASSERT_GE(held, 100);
+    const ProcessResult result =
+        RunProcess({"/bin/sh", "-c", "if [ -e /proc/self/fd/$0 ]; then echo open; else echo closed; fi",
+                    std::to_string(held)},
+                   {});
+    close(held);
+    ExpectResult(result, "closed\n", "", 0);
 }

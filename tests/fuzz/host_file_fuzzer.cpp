@@ -188,6 +188,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     const std::vector<InterfaceView> before = ReadHost();
     std::vector<bool> written;
+    written.reserve(before.size());
     for (std::size_t i = 0; i < before.size(); ++i) {
         written.push_back(WriteBoard(i, static_cast<std::uint8_t>((i * 73 + 11) & 0xFF)));
     }

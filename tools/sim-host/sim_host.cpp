@@ -32,7 +32,8 @@ bool LoadHost(const std::string &name, std::string text, std::string *error) {
     std::size_t next = 0;
     for (std::size_t number = 1; next < text.size(); ++number) {
         LoadedInterface loaded = {HostInterface(), next, LineEnd(text, next, &next)};
-        const std::string_view line(text.data() + loaded.lineStart, loaded.lineEnd - loaded.lineStart);
+        const std::string_view line =
+            std::string_view(text).substr(loaded.lineStart, loaded.lineEnd - loaded.lineStart);
         if (!IsInterfaceLine(line)) {
             continue;
         }

@@ -293,6 +293,8 @@ HDEVINFO SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR, HWND, DWORD Flags) {
     return list;
 }
 
+// A list is a token that is only looked up, but the signature is the contract's.
+// cppcheck-suppress constParameterPointer
 BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA, const GUID *InterfaceClassGuid,
                                  DWORD MemberIndex, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData) {
     const DeviceList *list = FindInChain(g_liveLists, DeviceInfoSet);
@@ -301,6 +303,8 @@ BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA, const
                : FALSE;
 }
 
+// A list is a token that is only looked up, but the signature is the contract's.
+// cppcheck-suppress constParameterPointer
 BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData,
                                       PSP_DEVICE_INTERFACE_DETAIL_DATA_A DeviceInterfaceDetailData,
                                       DWORD DeviceInterfaceDetailDataSize, PDWORD RequiredSize,
@@ -315,6 +319,8 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFA
                                 RequiredSize);
 }
 
+// A list is a token that is only looked up, but the signature is the contract's.
+// cppcheck-suppress constParameterPointer
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
     DeviceList *list = FindInChain(g_liveLists, DeviceInfoSet);
     if (list == nullptr) {

@@ -42,7 +42,7 @@ namespace {
 using namespace hidraw;
 
 // The interface that an enumeration of this list described, or null.
-const HidrawNode *NodeOfInterface(HDEVINFO set, const SP_DEVICE_INTERFACE_DATA *data) {
+const HidrawNode *NodeOfInterface(const void *set, const SP_DEVICE_INTERFACE_DATA *data) {
     const DeviceList *list = FindLiveList(set);
     std::size_t index = 0;
     return list != nullptr && DescribedIndex(data, list->count, &index) ? &list->nodes[index] : nullptr;
@@ -102,6 +102,8 @@ BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA, const
                : FALSE;
 }
 
+// A list is a token that is only looked up, but the signature is the contract's.
+// cppcheck-suppress constParameterPointer
 BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData,
                                       PSP_DEVICE_INTERFACE_DETAIL_DATA_A DeviceInterfaceDetailData,
                                       DWORD DeviceInterfaceDetailDataSize, PDWORD RequiredSize,

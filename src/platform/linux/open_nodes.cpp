@@ -57,8 +57,8 @@ bool RememberOpenNode(int fd, DeviceNumber number) {
 }
 
 void ForgetOpenNode(int fd) {
-    OpenNode *end = std::remove_if(g_openNodes, g_openNodes + g_openNodeCount,
-                                   [fd](const OpenNode &node) { return node.fd == fd; });
+    const OpenNode *end = std::remove_if(g_openNodes, g_openNodes + g_openNodeCount,
+                                         [fd](const OpenNode &node) { return node.fd == fd; });
     g_openNodeCount = static_cast<std::size_t>(end - g_openNodes);
 }
 

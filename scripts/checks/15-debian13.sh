@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# The README's commands on Debian 13 (trixie), in a fresh minimal root: every
+# package that scripts/install-deps.sh installs exists there and installs, and
+# the release build with its unit and process-level tests (10-unit) passes.
+# A package name or a path that only Debian 12 has fails here.
+#
+# The root is made once with debootstrap and kept as a tarball in the cache
+# folder of the end-to-end runs (RXB540_E2E_CACHE, else
+# $XDG_CACHE_HOME/rxb540-e2e, else ~/.cache/rxb540-e2e), under a name derived
+# from this script's content: changing the script makes a new root. Each run
+# unpacks a fresh copy, copies in the work tree as it is (the files git
+# tracks, and the new ones it does not ignore) and removes the copy at the
+# end. The downloaded packages are kept in the cache folder for the next run.
+# Whatever the run mounts lives in a private mount namespace and vanishes with
+# it, so nothing stays mounted, even when the run is interrupted.
+set -euo pipefail
+self=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
+cd "$(dirname "$0")/../.."
+
+suite=trixie
+
+fail() {
+    echo "debian13: $*" >&2
+    exit 1
+}
+
+[ "$(id -u)" = 0 ] || fail "needs root (debootstrap, chroot and mounts)"
+for tool in debootstrap unshare chroot; do
+    command -v "$tool" >/dev/null || fail "$tool is missing (bash scripts/install-deps.sh installs it)"
+done
+
+cache_root=${RXB540_E2E_CACHE:-${XDG_CACHE_HOME:+$XDG_CACHE_HOME/rxb540-e2e}}
+cache_root=${cache_root:-${HOME:+$HOME/.cache/rxb540-e2e}}
+cache_root=${cache_root:-/var/tmp/rxb540-e2e}
+mkdir -p "$cache_root"
+key=$(sha256sum "$self" | cut -c 1-16)
+tarball=$cache_root/debian13-root-$key.tar.gz
+archives=$cache_root/debian13-apt-archives
+mkdir -p "$archives/partial"
+
+work=$(mktemp -d "$cache_root/debian13-run.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+trap 'exit 130' INT TERM
+
+# Runs a command with a time limit in private mount and process namespaces:
+# its mounts vanish with it, and when it ends or is ended (time limit,
+# interruption), every process it started ends too.
+isolated() {
+    local limit=$1
+    shift
+    timeout --foreground --kill-after=10 "$limit" \
+        unshare --mount --propagation private --pid --fork --kill-child "$@"
+}
+
+if [ ! -f "$tarball" ]; then
+    # The Debian mirror that apt on this machine uses; debootstrap verifies
+    # the suite with the archive keyring.
+    mirror=${RXB540_DEBIAN_MIRROR:-}
+    [ -n "$mirror" ] || mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/* 2>/dev/null |
+        grep -v '^ *#' | grep -oE 'https?://[^ ]*/debian/?( |$)' | head -n 1 | tr -d ' ' || true)
+    mirror=${mirror:-http://deb.debian.org/debian}
+    echo "debian13: debootstrap $suite from $mirror (a few minutes, once)"
+    start=$(date +%s)
+    if ! isolated 1200 debootstrap --variant=minbase "$suite" "$work/new-root" "$mirror" >"$work/debootstrap.log" 2>&1; then
+        tail -n 20 "$work/debootstrap.log" >&2
+        fail "debootstrap of $suite failed or took longer than 20 minutes"
+    fi
+    tar --numeric-owner -C "$work/new-root" -czf "$work/root.tar.gz" . || fail "cannot pack the $suite root"
+    rm -rf "$work/new-root"
+    rm -f "$cache_root"/debian13-root-*.tar.gz
+    mv "$work/root.tar.gz" "$tarball"
+    echo "debian13: root made in $(($(date +%s) - start)) s: $tarball"
+fi
+
+root=$work/root
+mkdir "$root"
+tar --numeric-owner -C "$root" -xzf "$tarball" || fail "cannot unpack $tarball"
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+
+# The work tree as it is; outside a git checkout, every file but the builds.
+mkdir -p "$root/work/rxb540"
+if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    git ls-files -z --cached --others --exclude-standard |
+        while IFS= read -r -d '' file; do [ ! -e "$file" ] || printf '%s\0' "$file"; done |
+        tar --null -T - -cf - | tar -C "$root/work/rxb540" -xf -
+else
+    tar --exclude=./build --exclude=./.git -cf - . | tar -C "$root/work/rxb540" -xf -
+fi
+
+cat >"$root/tmp/run-checks" <<'SCRIPT'
+set -eu
+cd /work/rxb540
+export DEBIAN_FRONTEND=noninteractive
+step() {
+    echo "debian13: $1 ($(($(date +%s) - started)) s)"
+}
+started=$(date +%s)
+# The downloads go to the cache folder, which the unprivileged _apt user
+# cannot write.
+echo 'APT::Sandbox::User "root";' >/etc/apt/apt.conf.d/50rxb540-check
+apt-get update -qq || { echo "debian13: apt-get update failed" >&2; exit 1; }
+step "every package of install-deps.sh"
+bash scripts/install-deps.sh --no-update --simulate >/dev/null ||
+    { echo "debian13: install-deps.sh names packages that $(. /etc/os-release && echo "$PRETTY_NAME") cannot install" >&2; exit 1; }
+step "installing the base packages"
+bash scripts/install-deps.sh --no-update base >/dev/null ||
+    { echo "debian13: installing the base packages failed" >&2; exit 1; }
+apt-get autoclean -qq >/dev/null
+step "10-unit"
+bash scripts/checks/10-unit.sh >/tmp/10-unit.log 2>&1 ||
+    { tail -n 60 /tmp/10-unit.log >&2; echo "debian13: 10-unit failed" >&2; exit 1; }
+grep -E 'tests passed' /tmp/10-unit.log
+step "done"
+SCRIPT
+
+echo "debian13: build and unit tests in a fresh $suite root"
+# The mounts live in this private mount namespace alone. The root is mounted
+# onto itself so that it is a mount point, as chroot'ed tools expect.
+status=0
+isolated 1800 sh -c '
+    set -e
+    mount --bind "$1" "$1"
+    mount -t proc proc "$1/proc"
+    mount --rbind /sys "$1/sys"
+    mount --rbind /dev "$1/dev"
+    mount --bind "$2" "$1/var/cache/apt/archives"
+    exec chroot "$1" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
+        sh /tmp/run-checks' sh "$root" "$archives" || status=$?
+case $status in
+0) ;;
+124) fail "the run took longer than 30 minutes" ;;
+137) fail "the run was ended by a signal (interrupted)" ;;
+*) fail "the checks in the $suite root failed (status $status)" ;;
+esac
