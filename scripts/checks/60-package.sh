@@ -43,7 +43,7 @@ bash -c '
     [[ "${COMPREPLY[*]}" == "list set" ]] || { echo "completion of the empty word: ${COMPREPLY[*]}"; exit 1; }'
 echo "bash completion: l completes to list"
 
-readonly PACKAGES=(rxb540 librxb540-0 librxb540-dev)
+readonly PACKAGES=(rxb540 librxb540-0 librxb540-dev python3-rxb540)
 rm -f build/package/*.deb
 (cd build/package && cpack -G DEB >/dev/null)
 debs=()
@@ -66,6 +66,9 @@ done
 depends=$(dpkg-deb -f "${debs[2]}" Depends)
 [ "$depends" = "librxb540-0 (= $(dpkg-deb -f "${debs[2]}" Version))" ] ||
     { echo "librxb540-dev depends on: $depends"; exit 1; }
+[ "$(dpkg-deb -f "${debs[3]}" Architecture)" = all ] || { echo "python3-rxb540 is not Architecture: all"; exit 1; }
+depends=$(dpkg-deb -f "${debs[3]}" Depends)
+[[ $depends =~ librxb540-0\ \(\>=\ [0-9.]*\) ]] || { echo "python3-rxb540 depends on: $depends"; exit 1; }
 # The shared library's package names its soname and brings the symbols file.
 dpkg-deb --ctrl-tarfile "${debs[1]}" | tar -xO ./symbols | cmp -s - packaging/debian/librxb540-0/symbols ||
     { echo "librxb540-0 does not carry packaging/debian/librxb540-0/symbols"; exit 1; }
@@ -103,6 +106,20 @@ run_list() {
     echo "${#out}"
 }
 
+# python3 -m rxb540 list from /: installed (no root), the package finds the
+# library by its SONAME; unpacked under root, it is pointed at the unpacked
+# library. Prints how many bytes it printed.
+run_python_list() {
+    local root=$1 status=0 out library=""
+    if [ -n "$root" ]; then
+        library=$root$(dpkg-deb -c "${debs[1]}" | sed -n 's|.* \./\(.*/librxb540\.so\.0\)\( ->.*\)\?$|\1|p')
+    fi
+    out=$(cd / && PYTHONPATH="$root/usr/lib/python3/dist-packages" RXB540_LIBRARY=$library \
+        /usr/bin/python3 -m rxb540 list) || status=$?
+    [ "$status" -eq 0 ] || { echo "python3 -m rxb540 list from $root ended with $status" >&2; return 1; }
+    echo "${#out}"
+}
+
 # The example of docs/library.md, built with pkg-config against the packages'
 # files under root (/ when installed) and run: on a host without boards it
 # lists none and ends with 0. Prints how many bytes it printed.
@@ -128,6 +145,8 @@ if [ -n "$found" ]; then
     done
     bytes=$(run_list "$work/root/usr/bin")
     example_bytes=$(run_library_example "$work/root/")
+    python_bytes=$(run_python_list "$work/root")
+    echo "python3 -m rxb540 list from the unpacked package ended with 0 and printed $python_bytes bytes"
     echo "installed packages: NOT INSTALLED, $found is on this machine already and stays as it is;" \
         "from the unpacked packages rxb540 list ended with 0 and printed $bytes bytes, and the" \
         "library's example built with pkg-config ended with 0 and printed $example_bytes bytes"
@@ -136,6 +155,11 @@ else
     dpkg -i "${debs[@]}" >/dev/null
     bytes=$(run_list /usr/bin)
     example_bytes=$(run_library_example /)
+    python_bytes=$(run_python_list "")
+    # The installed plugin is found through its entry point.
+    /usr/bin/python3 -m pytest --help 2>/dev/null | grep -q -- --rxb540-board ||
+        { echo "pytest does not find the installed plugin of python3-rxb540"; exit 1; }
+    echo "python3 -m rxb540 list ended with 0 and printed $python_bytes bytes; pytest finds the plugin"
     dpkg --purge "${PACKAGES[@]}" >/dev/null
     installed_here=false
     found=$(already_here)
