@@ -157,7 +157,9 @@ else
     example_bytes=$(run_library_example /)
     python_bytes=$(run_python_list "")
     # The installed plugin is found through its entry point.
-    /usr/bin/python3 -m pytest --help 2>/dev/null | grep -q -- --rxb540-board ||
+    # (Read whole first: grep -q would end the pipe early and, under pipefail, fail it.)
+    pytest_help=$(/usr/bin/python3 -m pytest --help 2>&1) || true
+    [[ $pytest_help == *--rxb540-board* ]] ||
         { echo "pytest does not find the installed plugin of python3-rxb540"; exit 1; }
     echo "python3 -m rxb540 list ended with 0 and printed $python_bytes bytes; pytest finds the plugin"
     dpkg --purge "${PACKAGES[@]}" >/dev/null
