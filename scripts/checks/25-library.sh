@@ -134,6 +134,31 @@ for program in relays-pc-shared relays-pc-static consumer/relays-shared consumer
 done
 echo "runs: all four builds of the example list, set and fail as expected on the simulated host"
 
+# From another language: Python's ctypes on the installed librxb540.so.0,
+# reading the serial numbers as the bytes they are.
+cp examples/two-boards.host "$work/ctypes.host"
+out=$(RXB540_SIM_HOST="$work/ctypes.host" /usr/bin/python3 - "$libdir/librxb540.so.0" <<'PYTHON'
+import ctypes, sys
+lib = ctypes.CDLL(sys.argv[1])
+lib.rxb540_version.restype = ctypes.c_char_p
+lib.rxb540_list_count.restype = ctypes.c_size_t
+lib.rxb540_list_count.argtypes = [ctypes.c_void_p]
+for name in ("rxb540_list_serial", "rxb540_list_path"):
+    getattr(lib, name).restype = ctypes.c_char_p
+    getattr(lib, name).argtypes = [ctypes.c_void_p, ctypes.c_size_t]
+lib.rxb540_list_free.argtypes = [ctypes.c_void_p]
+boards = ctypes.c_void_p()
+assert lib.rxb540_list_boards(ctypes.byref(boards)) == 0
+print(lib.rxb540_version().decode("latin-1"))
+for i in range(lib.rxb540_list_count(boards)):
+    print(lib.rxb540_list_path(boards, i).decode("latin-1"), lib.rxb540_list_serial(boards, i).decode("latin-1"))
+lib.rxb540_list_free(boards)
+PYTHON
+) || fail "Python's ctypes could not list the boards through librxb540.so.0"
+version=$(sed -n 's/^project(rxb540 VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+[ "$out" = "$version"$'\nsim:1 1700000001\nsim:2 1700000002' ] || fail "Python's ctypes listed: $out"
+echo "ctypes: Python lists the boards through librxb540.so.0"
+
 # rxb540 of the sim build: the same boards, and a host that cannot be listed.
 cp examples/two-boards.host "$work/cli.host"
 out=$(RXB540_SIM_HOST="$work/cli.host" build/library-sim/rxb540 list) || fail "rxb540 list failed on the simulated host"
