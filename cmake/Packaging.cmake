@@ -82,7 +82,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SOURCE rxb540)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   set(CPACK_DEB_COMPONENT_INSTALL ON)
-  set(CPACK_COMPONENTS_ALL cli library development)
+  set(CPACK_COMPONENTS_ALL cli library development python)
   set(CPACK_COMPONENTS_GROUPING IGNORE)
 
   # rxb540, the command line: linked with librxb540.a, it needs the C library alone.
@@ -118,6 +118,7 @@ else()
       "C library for the RXB540 USB relay board - development files\nlibrxb540 lists the RXB540 relay boards attached to the host with their serial\nnumbers and interface paths, sets the relay state of one board and writes a\nnew serial number into a board, through a stable C interface.\n.\nThis package contains the header, the static library, and the files for\npkg-config and CMake's find_package.")
 endif()
 
+include(cmake/PythonPackage.cmake)
 # rxb540-mqtt, where the bridge is built.
 include(cmake/MqttPackaging.cmake)
 include(CPack)

@@ -89,13 +89,16 @@ def load() -> ctypes.CDLL:
             if lib is not None:
                 return lib
         raise ImportError("cannot load librxb540 from RXB540_LIBRARY: " + tried[0])
-    shipped = _HERE / _SHIPPED
-    if shipped.exists():
+    # Inside the package, or beside it where the Windows .zip puts the package
+    # folder next to rxb540.dll.
+    beside = [_HERE.parent / _SHIPPED] if sys.platform == "win32" else []
+    for shipped in [_HERE / _SHIPPED] + beside:
+        if not shipped.exists():
+            tried.append(f"{shipped}: not shipped in this package")
+            continue
         lib = _try(str(shipped), tried)
         if lib is not None:
             return lib
-    else:
-        tried.append(f"{shipped}: not shipped in this package")
     if _SONAME is not None:
         lib = _try(_SONAME, tried)
         if lib is not None:

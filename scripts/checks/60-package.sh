@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # The install story: staged file list, man page lint, bash completion, the
-# Debian packages (rxb540, librxb540-0, librxb540-dev, rxb540-mqtt) built
-# and linted, installed, rxb540 run from PATH, a program built against the
-# library with pkg-config and run, rxb540-mqtt run as its service's user,
-# then purged.
+# Debian packages (rxb540, librxb540-0, librxb540-dev, python3-rxb540,
+# rxb540-mqtt) built and linted, installed, rxb540 run from PATH, a program
+# built against the library with pkg-config and run, the Python package's
+# listing and pytest plugin, rxb540-mqtt run as its service's user, then
+# purged.
 #
 # The machine is left as it was found. The packages are installed only where
-# that touches nothing of the user's: dpkg knows none of the three and none
+# that touches nothing of the user's: dpkg knows none of them and none
 # of their files exist (dpkg would overwrite such files, and the purge would
 # delete them). Otherwise the packages are unpacked into a scratch folder
 # with dpkg -x and the same runs are made from there, and the check says
@@ -59,7 +60,7 @@ bash -c '
     [[ "${COMPREPLY[*]}" == "list set" ]] || { echo "completion of the empty word: ${COMPREPLY[*]}"; exit 1; }'
 echo "bash completion: l completes to list"
 
-readonly PACKAGES=(rxb540 librxb540-0 librxb540-dev rxb540-mqtt)
+readonly PACKAGES=(rxb540 librxb540-0 librxb540-dev python3-rxb540 rxb540-mqtt)
 rm -f build/package/*.deb
 (cd build/package && cpack -G DEB >/dev/null)
 debs=()
@@ -82,6 +83,9 @@ done
 depends=$(dpkg-deb -f "${debs[2]}" Depends)
 [ "$depends" = "librxb540-0 (= $(dpkg-deb -f "${debs[2]}" Version))" ] ||
     { echo "librxb540-dev depends on: $depends"; exit 1; }
+[ "$(dpkg-deb -f "${debs[3]}" Architecture)" = all ] || { echo "python3-rxb540 is not Architecture: all"; exit 1; }
+depends=$(dpkg-deb -f "${debs[3]}" Depends)
+[[ $depends =~ librxb540-0\ \(\>=\ [0-9.]*\) ]] || { echo "python3-rxb540 depends on: $depends"; exit 1; }
 # The shared library's package names its soname and brings the symbols file.
 dpkg-deb --ctrl-tarfile "${debs[1]}" | tar -xO ./symbols | cmp -s - packaging/debian/librxb540-0/symbols ||
     { echo "librxb540-0 does not carry packaging/debian/librxb540-0/symbols"; exit 1; }
@@ -89,11 +93,11 @@ dpkg-deb --ctrl-tarfile "${debs[1]}" | tar -xO ./shlibs | grep -qx 'librxb540 0 
     { echo "librxb540-0's shlibs file does not name librxb540.so.0"; exit 1; }
 # The bridge: the library of at least its version, libmosquitto (found by
 # dpkg-shlibdeps), adduser for its system user; its configuration a conffile.
-depends=$(dpkg-deb -f "${debs[3]}" Depends)
-for needed in "librxb540-0 (>= $(dpkg-deb -f "${debs[3]}" Version))" "libmosquitto1" "adduser"; do
+depends=$(dpkg-deb -f "${debs[4]}" Depends)
+for needed in "librxb540-0 (>= $(dpkg-deb -f "${debs[4]}" Version))" "libmosquitto1" "adduser"; do
     [[ ", $depends," == *", $needed"[,\ ]* ]] || { echo "rxb540-mqtt does not depend on $needed: $depends"; exit 1; }
 done
-[ "$(dpkg-deb --ctrl-tarfile "${debs[3]}" | tar -xO ./conffiles)" = /etc/rxb540/mqtt.conf ] ||
+[ "$(dpkg-deb --ctrl-tarfile "${debs[4]}" | tar -xO ./conffiles)" = /etc/rxb540/mqtt.conf ] ||
     { echo "rxb540-mqtt's conffiles are not /etc/rxb540/mqtt.conf alone"; exit 1; }
 echo "dependencies: rxb540 and librxb540-0 on the C library alone; librxb540-dev on librxb540-0 of its version;" \
     "rxb540-mqtt on librxb540-0, libmosquitto1 and adduser, with its configuration as a conffile"
@@ -125,6 +129,20 @@ run_list() {
     local bin=$1 status=0 out
     out=$(cd / && PATH="$bin:$PATH" rxb540 list) || status=$?
     [ "$status" -eq 0 ] || { echo "rxb540 list from $bin ended with $status" >&2; return 1; }
+    echo "${#out}"
+}
+
+# python3 -m rxb540 list from /: installed (no root), the package finds the
+# library by its SONAME; unpacked under root, it is pointed at the unpacked
+# library. Prints how many bytes it printed.
+run_python_list() {
+    local root=$1 status=0 out library=""
+    if [ -n "$root" ]; then
+        library=$root$(dpkg-deb -c "${debs[1]}" | sed -n 's|.* \./\(.*/librxb540\.so\.0\)\( ->.*\)\?$|\1|p')
+    fi
+    out=$(cd / && PYTHONPATH="$root/usr/lib/python3/dist-packages" RXB540_LIBRARY=$library \
+        /usr/bin/python3 -m rxb540 list) || status=$?
+    [ "$status" -eq 0 ] || { echo "python3 -m rxb540 list from $root ended with $status" >&2; return 1; }
     echo "${#out}"
 }
 
@@ -180,6 +198,8 @@ if [ -n "$found" ]; then
     done
     bytes=$(run_list "$work/root/usr/bin")
     example_bytes=$(run_library_example "$work/root/")
+    python_bytes=$(run_python_list "$work/root")
+    echo "python3 -m rxb540 list from the unpacked package ended with 0 and printed $python_bytes bytes"
     bridge=$(LD_LIBRARY_PATH=$(dirname "$(find "$work/root" -name librxb540.so.0 | head -1)") \
         run_bridge "$work/root/usr/bin" "" "$work/root/etc/rxb540/mqtt.conf")
     echo "installed packages: NOT INSTALLED, $found is on this machine already and stays as it is;" \
@@ -193,6 +213,13 @@ else
     dpkg -i "${debs[@]}" >/dev/null
     bytes=$(run_list /usr/bin)
     example_bytes=$(run_library_example /)
+    python_bytes=$(run_python_list "")
+    # The installed plugin is found through its entry point.
+    # (Read whole first: grep -q would end the pipe early and, under pipefail, fail it.)
+    pytest_help=$(/usr/bin/python3 -m pytest --help 2>&1) || true
+    [[ $pytest_help == *--rxb540-board* ]] ||
+        { echo "pytest does not find the installed plugin of python3-rxb540"; exit 1; }
+    echo "python3 -m rxb540 list ended with 0 and printed $python_bytes bytes; pytest finds the plugin"
     id -nG rxb540-mqtt | grep -qw rxb540-mqtt || { echo "the package made no system user rxb540-mqtt"; exit 1; }
     getent group rxb540 >/dev/null || { echo "the package made no group rxb540"; exit 1; }
     if command -v systemd-analyze >/dev/null; then

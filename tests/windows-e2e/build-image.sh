@@ -9,13 +9,16 @@
 # prefix settings): changing any of them builds a new image, and the old one
 # is removed.
 #
+# python3 is there for the Python package's case, which runs on the Linux
+# librxb540 beside the Windows cases.
+#
 # Wine 10 is needed: Wine 8 (Debian 12) starts its hidraw backend only with
 # SDL disabled and then reports "hidraw" as every device's manufacturer, so
 # no board would be recognised.
 set -eu
 
 suite=trixie
-packages=wine,wine64,busybox
+packages=wine,wine64,busybox,python3
 image_size=3G
 # Time limits in seconds: debootstrap downloads some 700 MB; Wine's first
 # start in the chroot takes about half a minute.

@@ -60,6 +60,10 @@ stage_initramfs() {
     cp "$e2e_dir/guest/init" "$staging/init"
     cp "$here/guest/enter-image" "$staging/cases.sh"
     chmod 755 "$staging/init"
+    # The Python package with the Linux librxb540 for its case.
+    mkdir -p "$staging/e2e/python"
+    cp -r "$repo/python/rxb540" "$staging/e2e/python/"
+    cp "$repo/build/e2e/librxb540.so.0" "$staging/e2e/" || fail_run "the e2e build made no librxb540.so.0"
     cp "$repo/build/windows/rxb540.exe" "$repo/build/windows/rxb540.dll" \
         "$repo/build/windows/tests/windows/rxb540_dll_client.exe" \
         "$repo/build/e2e/tools/board-emulator/rxb540-board-emulator" \

@@ -94,6 +94,35 @@ state gadget=$SERIAL_2_GADGET serial=$SERIAL_2 state=6"
     case_end
 }
 
+# The Python package on the Linux librxb540 (hidraw, beside Wine) lists the
+# boards, opens one by serial and switches it whole, then one relay. The
+# gadget keeps only the latest report until the emulator reads it, so the
+# second report waits until the emulator has logged the first.
+case_python_package() {
+    case_begin python-package-sets-a-board
+    LOG_START=$(log_lines)
+    LAST_RUN="python3 rxb540 $SERIAL_2"
+    PYTHONPATH=/tmp/e2e/python RXB540_LIBRARY=/tmp/e2e/librxb540.so.0 timeout 60 python3 -c '
+import sys, time, rxb540
+print(*[board.serial for board in rxb540.list_boards()])
+with rxb540.open(sys.argv[1]) as board:
+    board.set_state(9)
+    for _ in range(100):
+        if "state=9" in open(sys.argv[2]).read():
+            break
+        time.sleep(0.1)
+    board.set_relay(1, False)
+' "$SERIAL_2" "$EMULATOR_LOG" </dev/null >/tmp/stdout 2>/tmp/stderr
+    STATUS=$?
+    expect_run "$SERIAL_1 $SERIAL_2 $REFUSING_SERIAL
+" "" 0
+    expect_received "received gadget=$SERIAL_2_GADGET serial=$SERIAL_2 report=$(state_report_hex 9)
+state gadget=$SERIAL_2_GADGET serial=$SERIAL_2 state=9
+received gadget=$SERIAL_2_GADGET serial=$SERIAL_2 report=$(state_report_hex 8)
+state gadget=$SERIAL_2_GADGET serial=$SERIAL_2 state=8"
+    case_end
+}
+
 # Checked by what the board received: Wine does not always see a board that
 # enumerates anew, so listing again would test Wine rather than rxb540.exe.
 case_init() {
@@ -116,6 +145,7 @@ if gadgets_up && case_list; then
     case_set_absent_serial
     case_refused_report
     case_dll_client
+    case_python_package
     case_init
 fi
 wineserver -k
