@@ -76,6 +76,11 @@ stage_mqtt() {
     cp "$repo/build/release/rxb540-mqtt" "$(command -v mosquitto)" "$(command -v mosquitto_pub)" \
         "$(command -v mosquitto_sub)" "$staging/bin/"
     stage_shared_libraries "$staging" "$staging"/bin/rxb540-mqtt "$staging"/bin/mosquitto*
+    # The bridge finds librxb540.so.0 through the build tree's run path, which
+    # the guest may not have: a checkout under /tmp is hidden by the guest's
+    # own /tmp. The system's library folder is searched after the run path.
+    cp -L "$repo/build/release/librxb540.so.0" "$staging/lib/x86_64-linux-gnu/" ||
+        fail_run "no librxb540.so.0 in build/release"
     cp "$e2e_dir/guest/mqtt_case.sh" "$staging/"
 }
 

@@ -35,7 +35,8 @@ case_mqtt_bridge() {
     printf 'broker-host 127.0.0.1\nhost-id vm\nrescan-interval 1\n' >/tmp/mqtt.conf
     rxb540-mqtt --config /tmp/mqtt.conf 2>/tmp/bridge.log &
     bridge=$!
-    wait_for 150 '[ "$(mqtt_retained rxb540/vm/boards)" = "[\"$SERIAL_1\"]" ]' ||
+    # Each try may wait 2 s for a retained message: about two minutes in all.
+    wait_for 30 '[ "$(mqtt_retained rxb540/vm/boards)" = "[\"$SERIAL_1\"]" ]' ||
         detail "the bridge did not publish the board: boards '$(mqtt_retained rxb540/vm/boards)'"
     mqtt_command "rxb540/vm/$SERIAL_1/set" 5 5
     mqtt_command "rxb540/vm/$SERIAL_1/relay/3/set" TOGGLE 1
