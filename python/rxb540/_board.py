@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import ctypes
-import re
 import threading
 from types import TracebackType
 from typing import List, NamedTuple, Optional, Type
@@ -13,7 +12,6 @@ from . import _errors, _library
 _lib = _library.load()
 
 SERIAL_BUFFER = 12
-_SERIAL_TEXT = re.compile(r"[A-Za-z0-9._-]{1,11}\Z")
 
 
 class BoardInfo(NamedTuple):
@@ -129,11 +127,17 @@ class Board:
         self.set_state(state | bit if on else state & ~bit)
 
     def write_serial(self, serial: str) -> None:
-        """Writes a new serial number: 1 to 11 of A-Z a-z 0-9 . _ -"""
-        if not isinstance(serial, str) or not _SERIAL_TEXT.match(serial):
-            raise ValueError(f"a serial number is 1 to 11 of A-Z a-z 0-9 . _ -, not {serial!r}")
+        """Writes a new serial number: 1 to 11 of A-Z a-z 0-9 . _ - (not the keyword ANY)."""
+        # The library checks the text and sends nothing when it refuses it.
+        rule = f"a serial number is 1 to 11 of A-Z a-z 0-9 . _ - (not ANY), not {serial!r}"
+        if not isinstance(serial, str):
+            raise ValueError(rule)
+        text = _encode(serial, "serial number")
         with self._lock:
-            _check(_lib.rxb540_write_serial(self._open_handle(), serial.encode("ascii")))
+            code = _lib.rxb540_write_serial(self._open_handle(), text)
+        if code == _errors.ERROR_INVALID_ARGUMENT:
+            raise ValueError(rule)
+        _check(code)
 
     def init_serial(self) -> str:
         """Writes a serial number made from the current time, as `rxb540 init` does, and returns it."""

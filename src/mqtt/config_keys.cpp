@@ -10,19 +10,9 @@
 
 namespace {
 
-// Decimal digits only, within [low, high].
 bool ParseBoundedNumber(const std::string &text, long low, long high, int *value) {
-    if (text.empty() || text.size() > 6) {
-        return false;
-    }
     long number = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        number = number * 10 + (c - '0');
-    }
-    if (number < low || number > high) {
+    if (!ParseDecimalInRange(text, low, high, &number)) {
         return false;
     }
     *value = static_cast<int>(number);

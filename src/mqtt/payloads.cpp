@@ -14,18 +14,28 @@ bool IsHostIdCharacter(char c) {
 
 }  // namespace
 
-bool ParseStatePayload(const std::string &payload, unsigned char *state) {
-    if (payload.empty() || payload.size() > 3) {
+bool ParseDecimalInRange(const std::string &text, long low, long high, long *value) {
+    // Six digits are more than any number asked for, and keep the sum far from overflow.
+    if (text.empty() || text.size() > 6) {
         return false;
     }
-    unsigned value = 0;
-    for (char c : payload) {
+    long number = 0;
+    for (char c : text) {
         if (c < '0' || c > '9') {
             return false;
         }
-        value = value * 10 + static_cast<unsigned>(c - '0');
+        number = number * 10 + (c - '0');
     }
-    if (value > 255) {
+    if (number < low || number > high) {
+        return false;
+    }
+    *value = number;
+    return true;
+}
+
+bool ParseStatePayload(const std::string &payload, unsigned char *state) {
+    long value = 0;
+    if (payload.size() > 3 || !ParseDecimalInRange(payload, 0, 255, &value)) {
         return false;
     }
     *state = static_cast<unsigned char>(value);

@@ -15,6 +15,10 @@ constexpr std::size_t MAX_HOST_ID = 64;
 
 enum RelayCommand { RELAY_ON, RELAY_OFF, RELAY_TOGGLE };
 
+// 1 to 6 decimal digits and nothing else, within [low, high]: the numbers of
+// the configuration file and of command payloads.
+bool ParseDecimalInRange(const std::string &text, long low, long high, long *value);
+
 // A whole state: 1 to 3 decimal digits, 0 to 255, nothing else (no sign, no
 // white space, no line end).
 bool ParseStatePayload(const std::string &payload, unsigned char *state);
