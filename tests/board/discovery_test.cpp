@@ -7,18 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "board/device_identity.h"
-#include "sim_host.h"
-#include "support/sim_host_text.h"
-#include "support/temp_dir.h"
+#include "support/sim_host_fixture.h"
 
 namespace {
-
-const std::string FOREIGN = "vid=0x046d pid=0xc31c manufacturer=Logitech product=Keyboard serial=K1\n";
-
-std::string Board(const std::string &serial, const std::string &more = "") {
-    return BoardLine(RELAY_MANUFACTURER, serial, more);
-}
 
 // The right IDs, with fields given in full (strings left out cannot be read).
 std::string Candidate(const std::string &fields) {
@@ -38,23 +29,8 @@ BoardChoice Stop(void *, const char *, const char *) {
     return BoardChoice::STOP;
 }
 
-class Discovery : public ::testing::Test {
+class Discovery : public SimHostTest {
 protected:
-    void SetUp() override {
-        dir = MakeTempDir();
-        logPath = dir + "/log";
-        SimHostSetLog(logPath.c_str());
-    }
-    void TearDown() override {
-        SimHostSetLog(nullptr);
-        RemoveTree(dir);
-    }
-
-    void Load(const std::string &host) {
-        std::string error;
-        ASSERT_TRUE(SimHostLoadText(host, &error)) << error;
-    }
-
     // Runs one pass; on success the open handle must be the only one left.
     DeviceResult Open(SerialSelector serial, HidHandle *handle) {
         const DeviceResult result = OpenHidDevice(handle, RELAY_VENDOR_ID, RELAY_MANUFACTURER,
@@ -78,9 +54,6 @@ protected:
     std::string Log() {
         return ReadTextFile(logPath);
     }
-
-    std::string dir;
-    std::string logPath;
 };
 
 }  // namespace

@@ -9,50 +9,32 @@
 #include <set>
 #include <string>
 
-#include "board/device_identity.h"
-#include "sim_host.h"
-#include "support/sim_host_text.h"
-#include "support/temp_dir.h"
+#include "support/sim_host_fixture.h"
 
 namespace {
-
-const std::string FOREIGN = "vid=0x046d pid=0xc31c manufacturer=Logitech product=Keyboard serial=K1\n";
-
-std::string Board(const std::string &serial, const std::string &more = "") {
-    return BoardLine(RELAY_MANUFACTURER, serial, more);
-}
 
 // The board's IDs and manufacturer, without a serial number that can be read.
 std::string UnreadableSerial() {
     return "vid=5824 pid=1503 manufacturer=" + EscapeHostString(RELAY_MANUFACTURER) + " product=RXB540\n";
 }
 
-class Library : public ::testing::Test {
+class Library : public SimHostTest {
 protected:
-    void SetUp() override {
-        dir = MakeTempDir();
-        logPath = dir + "/log";
-        SimHostSetLog(logPath.c_str());
-    }
     void TearDown() override {
         EXPECT_EQ(SimHostOpenHandleCount(), 0) << "a handle was left open";
         EXPECT_EQ(SimHostOpenListCount(), 0) << "a device list was left undestroyed";
-        SimHostSetLog(nullptr);
-        RemoveTree(dir);
+        SimHostTest::TearDown();
     }
 
+    // The log then holds only what the test itself does.
     void Load(const std::string &host) {
-        std::string error;
-        ASSERT_TRUE(SimHostLoadText(host, &error)) << error;
+        SimHostTest::Load(host);
         WriteTextFile(logPath, "");
     }
 
     std::string Log() {
         return ReadTextFile(logPath);
     }
-
-    std::string dir;
-    std::string logPath;
 };
 
 // How one opening went: its code, and the board's path and serial when it opened.
