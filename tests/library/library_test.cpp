@@ -27,8 +27,8 @@ protected:
     }
 
     // The log then holds only what the test itself does.
-    void Load(const std::string &host) {
-        SimHostTest::Load(host);
+    void LoadWithEmptyLog(const std::string &host) {
+        Load(host);
         WriteTextFile(logPath, "");
     }
 
@@ -98,7 +98,7 @@ TEST_F(Library, SelectionAsTheCommandLineMakesIt) {
         {"sim:0", "", "", Board("A", "open=fail"), RXB540_ERROR_NOT_FOUND, true},
     };
     for (const auto &c : cases) {
-        Load(c.host);
+        LoadWithEmptyLog(c.host);
         const Opened opened = OpenAndClose(c.byPath ? rxb540_open_path : rxb540_open, c.what);
         EXPECT_EQ(opened.result, c.result) << c.what << " on\n" << c.host;
         EXPECT_EQ(opened.path, c.path) << c.what << " on\n" << c.host;
@@ -107,7 +107,7 @@ TEST_F(Library, SelectionAsTheCommandLineMakesIt) {
 }
 
 TEST_F(Library, AnOpeningMakesTheCallsOfTheCommandLine) {
-    Load(FOREIGN + Board("A") + Board("B"));
+    LoadWithEmptyLog(FOREIGN + Board("A") + Board("B"));
     rxb540_board *board = nullptr;
     ASSERT_EQ(rxb540_open("B", &board), RXB540_OK);
     EXPECT_EQ(rxb540_set_state(board, 3), RXB540_OK);
@@ -118,15 +118,15 @@ TEST_F(Library, AnOpeningMakesTheCallsOfTheCommandLine) {
     EXPECT_EQ(SimHostBoardState(2), 3);
 
     // By path, only the interface at that path is opened.
-    Load(FOREIGN + Board("A") + Board("B"));
+    LoadWithEmptyLog(FOREIGN + Board("A") + Board("B"));
     ASSERT_EQ(rxb540_open_path("sim:2", &board), RXB540_OK);
     rxb540_close(board);
     EXPECT_EQ(Log(), "enumerate\nopen 2\nclose 2\n");
 }
 
 TEST_F(Library, TheListHasEveryBoardWithItsPathAndLeavesNothingOpen) {
-    Load(Board("S1") + FOREIGN + UnreadableSerial() + Board("two\\twords\\u001b[2J") + Board("") +
-         Board("S1", "open=fail"));
+    LoadWithEmptyLog(Board("S1") + FOREIGN + UnreadableSerial() + Board("two\\twords\\u001b[2J") + Board("") +
+                     Board("S1", "open=fail"));
     rxb540_list *list = reinterpret_cast<rxb540_list *>(&list);
     ASSERT_EQ(rxb540_list_boards(&list), RXB540_OK);
     ASSERT_EQ(rxb540_list_count(list), 3u);
@@ -145,7 +145,7 @@ TEST_F(Library, TheListHasEveryBoardWithItsPathAndLeavesNothingOpen) {
               "open 4\nclose 4\n");
 
     // No board is an empty list, not a failure.
-    Load(FOREIGN);
+    LoadWithEmptyLog(FOREIGN);
     ASSERT_EQ(rxb540_list_boards(&list), RXB540_OK);
     EXPECT_EQ(rxb540_list_count(list), 0u);
     EXPECT_EQ(rxb540_list_serial(list, 0), nullptr);
@@ -153,7 +153,7 @@ TEST_F(Library, TheListHasEveryBoardWithItsPathAndLeavesNothingOpen) {
 }
 
 TEST_F(Library, NullObjectsAreRefusedOrIgnored) {
-    Load(Board("1"));
+    LoadWithEmptyLog(Board("1"));
     rxb540_board *board = nullptr;
     char serial[RXB540_SERIAL_BUFFER];
     EXPECT_EQ(rxb540_list_boards(nullptr), RXB540_ERROR_INVALID_ARGUMENT);
@@ -193,7 +193,7 @@ TEST_F(Library, SerialTextsAreCheckedBeforeAnythingIsSent) {
         {"\xE9", false}, {"a*", false},           {nullptr, false},
     };
     for (const auto &c : cases) {
-        Load(Board("old"));
+        LoadWithEmptyLog(Board("old"));
         rxb540_board *board = nullptr;
         ASSERT_EQ(rxb540_open("old", &board), RXB540_OK);
         WriteTextFile(logPath, "");
@@ -206,7 +206,7 @@ TEST_F(Library, SerialTextsAreCheckedBeforeAnythingIsSent) {
         EXPECT_EQ(sent, c.allowed) << label;
     }
     // The report: the text and its zero from offset 2, then zeros; the board keeps it.
-    Load(Board("old"));
+    LoadWithEmptyLog(Board("old"));
     rxb540_board *board = nullptr;
     ASSERT_EQ(rxb540_open("old", &board), RXB540_OK);
     ASSERT_EQ(rxb540_write_serial(board, "12345678901"), RXB540_OK);
@@ -218,7 +218,7 @@ TEST_F(Library, SerialTextsAreCheckedBeforeAnythingIsSent) {
 }
 
 TEST_F(Library, InitWritesTheTimeBasedSerialAndKeepsIt) {
-    Load(Board("old"));
+    LoadWithEmptyLog(Board("old"));
     rxb540_board *board = nullptr;
     ASSERT_EQ(rxb540_open("ANY", &board), RXB540_OK);
     char serial[RXB540_SERIAL_BUFFER];
@@ -233,7 +233,7 @@ TEST_F(Library, InitWritesTheTimeBasedSerialAndKeepsIt) {
 
 TEST_F(Library, RefusedReportsAreCommunicationErrorsAndChangeNothing) {
     const std::string host = Board("old", "feature=fail state=4");
-    Load(host);
+    LoadWithEmptyLog(host);
     rxb540_board *board = nullptr;
     ASSERT_EQ(rxb540_open("old", &board), RXB540_OK);
     char serial[RXB540_SERIAL_BUFFER] = "untouched";
@@ -249,7 +249,7 @@ TEST_F(Library, RefusedReportsAreCommunicationErrorsAndChangeNothing) {
 }
 
 TEST_F(Library, AHostWhoseDevicesCannotBeListedIsAPlatformError) {
-    Load(Board("1"));
+    LoadWithEmptyLog(Board("1"));
     SimHostFailNextDeviceList();
     rxb540_list *list = reinterpret_cast<rxb540_list *>(&list);
     EXPECT_EQ(rxb540_list_boards(&list), RXB540_ERROR_PLATFORM);

@@ -45,11 +45,18 @@ class BridgeCase(unittest.TestCase):
         self.addCleanup(self.tester.close)
 
     def tearDown(self):
+        # Every bridge still running ends with a clean stop, so that memory
+        # checkers report, and that stop must end with status 0: under valgrind
+        # a finding makes it 99.
+        unclean = []
         for bridge in self.bridges:
             if bridge.process.poll() is None:
-                bridge.stop(signal.SIGTERM, timeout=20)  # a clean stop, so that memory checkers report
-            if self.failed():
+                status = bridge.stop(signal.SIGTERM, timeout=20)
+                if status != 0:
+                    unclean.append("rxb540-mqtt %s ended with status %d at its clean stop" % (bridge.host_id, status))
+            if self.failed() or unclean:
                 harness.report("--- log of rxb540-mqtt %s:\n%s" % (bridge.host_id, bridge.log()))
+        self.assertEqual(unclean, [])
 
     def failed(self):
         result = getattr(self._outcome, "result", None)

@@ -140,16 +140,17 @@ hid_device_info *hid_get_device_info(hid_device *dev) {
     return dev->info;
 }
 
+// As hidapi 0.13 and later do, the strings come from the device's info.
 int hid_get_manufacturer_string(hid_device *dev, wchar_t *string, size_t maxlen) {
-    return CopyString(dev->device.manufacturer, string, maxlen);
+    return CopyString(hid_get_device_info(dev)->manufacturer_string, string, maxlen);
 }
 
 int hid_get_product_string(hid_device *dev, wchar_t *string, size_t maxlen) {
-    return CopyString(dev->device.product, string, maxlen);
+    return CopyString(hid_get_device_info(dev)->product_string, string, maxlen);
 }
 
 int hid_get_serial_number_string(hid_device *dev, wchar_t *string, size_t maxlen) {
-    return CopyString(dev->device.serial, string, maxlen);
+    return CopyString(hid_get_device_info(dev)->serial_number, string, maxlen);
 }
 
 int hid_send_feature_report(hid_device *dev, const unsigned char *data, size_t length) {

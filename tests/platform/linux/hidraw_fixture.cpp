@@ -4,6 +4,7 @@
 #include "platform/linux/hidraw_test_roots.h"
 #include "support/temp_dir.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,17 +19,31 @@
 namespace hidraw_tests {
 namespace {
 
-// The device numbers of the regular files that stand in for nodes, by the
-// file's (device, inode): a hard link to a stand-in carries its number too.
-std::map<std::pair<dev_t, ino_t>, std::pair<unsigned, unsigned>> g_standIns;
+// The regular files that stand in for nodes, by the file's (device, inode),
+// with the device number each stands for: a hard link to a stand-in carries
+// its number too. File systems hand the inode number of an unlinked file out
+// again at once, so each stand-in also gets a modification time of its own in
+// 1970, which a file made later under a reused inode number never has.
+struct StandIn {
+    unsigned major;
+    unsigned minor;
+    struct timespec marker;
+};
+std::map<std::pair<dev_t, ino_t>, StandIn> g_standIns;
+long g_standInsMade = 0;
 
 bool StandInNumber(const struct stat &file, unsigned *major, unsigned *minor) {
     const auto found = g_standIns.find({file.st_dev, file.st_ino});
     if (found == g_standIns.end()) {
         return false;
     }
-    *major = found->second.first;
-    *minor = found->second.second;
+    if (file.st_mtim.tv_sec != found->second.marker.tv_sec ||
+        file.st_mtim.tv_nsec != found->second.marker.tv_nsec) {
+        g_standIns.erase(found);
+        return false;
+    }
+    *major = found->second.major;
+    *minor = found->second.minor;
     return true;
 }
 
@@ -56,9 +71,13 @@ std::string Hex(unsigned value, int digits) {
 
 void AddStandInNode(const std::string &path, unsigned major, unsigned minor) {
     WriteTextFile(path, "");
+    ++g_standInsMade;
+    const struct timespec marker = {1 + g_standInsMade / 1000, (g_standInsMade % 1000) * 1000};
+    const struct timespec times[2] = {marker, marker};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     struct stat file;
     ASSERT_EQ(stat(path.c_str(), &file), 0);
-    g_standIns[{file.st_dev, file.st_ino}] = {major, minor};
+    g_standIns[{file.st_dev, file.st_ino}] = {major, minor, marker};
 }
 
 void AddCharDeviceEntry(const std::string &root, const std::string &deviceDir, const std::string &className,

@@ -104,6 +104,28 @@ TEST_F(LinuxHidraw, PathThatNamesNoOpenableNodeGivesTheInvalidHandle) {
     EXPECT_NE(access(DevPath(3).c_str(), F_OK), 0) << "a node was created";
 }
 
+// A plain file that gets the inode number of an unlinked node (file systems
+// hand freed inode numbers out again at once) is still a plain file.
+TEST_F(LinuxHidraw, PlainFileOnTheInodeOfAnUnlinkedNodeIsRefused) {
+    AddRelayBoard(root, 0, "A");
+    int reused = 0;
+    for (int attempt = 0; attempt < 200 && reused < 3; ++attempt) {
+        struct stat node;
+        ASSERT_EQ(stat(DevPath(0).c_str(), &node), 0);
+        ASSERT_EQ(unlink(DevPath(0).c_str()), 0);
+        WriteTextFile(DevPath(0), "");
+        struct stat plain;
+        ASSERT_EQ(stat(DevPath(0).c_str(), &plain), 0);
+        if (plain.st_ino == node.st_ino) {
+            ++reused;
+            EXPECT_EQ(OpenPath(DevPath(0)), INVALID_HANDLE_VALUE) << "attempt " << attempt;
+        }
+        ASSERT_EQ(unlink(DevPath(0).c_str()), 0);
+        AddStandInNode(DevPath(0), HIDRAW_MAJOR, 0);
+    }
+    ASSERT_GT(reused, 0) << "the file system never reused an inode number: nothing was tested";
+}
+
 // A node is the device that its number names, whatever it is called or
 // however it is reached: in a container given the host's hidraw1 as its
 // hidraw0, /dev/hidraw0 reaches what the host's sysfs calls hidraw1. Its IDs,
