@@ -11,7 +11,7 @@
 # The root is made once with debootstrap and kept as a tarball in the cache
 # folder of the end-to-end runs (RXB540_E2E_CACHE, else
 # $XDG_CACHE_HOME/rxb540-e2e, else ~/.cache/rxb540-e2e), under a name derived
-# from this script's content: changing the script makes a new root. Each run
+# from the debootstrap command that makes it. Each run
 # unpacks a fresh copy, copies in the work tree as it is (the files git
 # tracks, and the new ones it does not ignore) and removes the copy at the
 # end. The downloaded packages are kept in the cache folder for the next run,
@@ -21,7 +21,6 @@
 # and vanishes with it, so nothing stays mounted, even when the run is
 # interrupted.
 set -euo pipefail
-self=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
 cd "$(dirname "$0")/../.."
 
 suite=trixie
@@ -47,7 +46,9 @@ cache_root=${RXB540_E2E_CACHE:-${XDG_CACHE_HOME:+$XDG_CACHE_HOME/rxb540-e2e}}
 cache_root=${cache_root:-${HOME:+$HOME/.cache/rxb540-e2e}}
 cache_root=${cache_root:-/var/tmp/rxb540-e2e}
 mkdir -p "$cache_root"
-key=$(sha256sum "$self" | cut -c 1-16)
+# The root depends on the suite and the way it is made alone.
+bootstrap=(debootstrap --variant=minbase "$suite")
+key=$(echo "${bootstrap[*]}" | sha256sum | cut -c 1-16)
 tarball=$cache_root/debian13-root-$key.tar.gz
 archives=$cache_root/debian13-apt-archives
 mkdir -p "$archives/partial"
@@ -75,7 +76,7 @@ if [ ! -f "$tarball" ]; then
     mirror=${mirror:-http://deb.debian.org/debian}
     echo "debian13: debootstrap $suite from $mirror (a few minutes, once)"
     start=$(date +%s)
-    if ! isolated 1200 debootstrap --variant=minbase "$suite" "$work/new-root" "$mirror" >"$work/debootstrap.log" 2>&1; then
+    if ! isolated 1200 "${bootstrap[@]}" "$work/new-root" "$mirror" >"$work/debootstrap.log" 2>&1; then
         tail -n 20 "$work/debootstrap.log" >&2
         fail "debootstrap of $suite failed or took longer than 20 minutes"
     fi
