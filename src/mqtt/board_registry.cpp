@@ -36,9 +36,9 @@ std::string SharedSerialProblem(const std::string &serial, const std::vector<std
 }  // namespace
 
 KnownBoard *FindBoard(BoardRegistry *registry, const std::string &serial) {
-    for (KnownBoard &board : registry->boards) {
-        if (board.serial == serial) {
-            return &board;
+    for (size_t index = 0; index < registry->boards.size(); ++index) {
+        if (registry->boards[index].serial == serial) {
+            return &registry->boards[index];
         }
     }
     return nullptr;
