@@ -5,6 +5,8 @@
 # with pkg-config and with CMake, shared and static, then run on the
 # simulated host together with rxb540 of the same build.
 set -euo pipefail
+# A pipe into grep reads its input whole (no grep -q): grep -q ends at the
+# first match, and the writer it leaves behind fails the pipe under pipefail.
 cd "$(dirname "$0")/../.."
 
 fail() {
@@ -76,10 +78,10 @@ cmake --build "$work/consumer" >/dev/null || fail "the example does not build wi
 echo "consumers: the example built with pkg-config and CMake, shared and static"
 
 for program in relays-pc-shared consumer/relays-shared; do
-    LD_LIBRARY_PATH=$libdir ldd "$work/$program" | grep -q "librxb540.so.0 => $libdir/" || fail "$program does not load $libdir/librxb540.so.0"
+    LD_LIBRARY_PATH=$libdir ldd "$work/$program" | grep "librxb540.so.0 => $libdir/" >/dev/null || fail "$program does not load $libdir/librxb540.so.0"
 done
 for program in relays-pc-static consumer/relays-static; do
-    ! ldd "$work/$program" | grep -q librxb540 || fail "$program loads librxb540 though linked statically"
+    ! ldd "$work/$program" | grep librxb540 >/dev/null || fail "$program loads librxb540 though linked statically"
 done
 
 # One run: lists, sets board 1700000002 to 5, lists again; compared as a whole.

@@ -55,7 +55,7 @@ echo "clang-tidy: clean ($(grep -c -- ' -p=build/analysis ' "$log") files)"
 # cppcheck 2.11 and later follow only so many branches of a function unless
 # told to follow all (and say so); this code is small enough for all.
 depth=()
-if cppcheck --help | grep -q -- '--check-level='; then
+if cppcheck --help | grep -- '--check-level=' >/dev/null; then
     depth=(--check-level=exhaustive)
 fi
 cppcheck --project=build/analysis/compile_commands.json --std=c++17 \

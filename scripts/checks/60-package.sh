@@ -89,7 +89,7 @@ depends=$(dpkg-deb -f "${debs[3]}" Depends)
 # The shared library's package names its soname and brings the symbols file.
 dpkg-deb --ctrl-tarfile "${debs[1]}" | tar -xO ./symbols | cmp -s - packaging/debian/librxb540-0/symbols ||
     { echo "librxb540-0 does not carry packaging/debian/librxb540-0/symbols"; exit 1; }
-dpkg-deb --ctrl-tarfile "${debs[1]}" | tar -xO ./shlibs | grep -qx 'librxb540 0 librxb540-0 (>= [0-9.]*)' ||
+dpkg-deb --ctrl-tarfile "${debs[1]}" | tar -xO ./shlibs | grep -x 'librxb540 0 librxb540-0 (>= [0-9.]*)' >/dev/null ||
     { echo "librxb540-0's shlibs file does not name librxb540.so.0"; exit 1; }
 # The bridge: the library of at least its version, libmosquitto (found by
 # dpkg-shlibdeps), adduser for its system user; its configuration a conffile.
@@ -220,7 +220,7 @@ else
     [[ $pytest_help == *--rxb540-board* ]] ||
         { echo "pytest does not find the installed plugin of python3-rxb540"; exit 1; }
     echo "python3 -m rxb540 list ended with 0 and printed $python_bytes bytes; pytest finds the plugin"
-    id -nG rxb540-mqtt | grep -qw rxb540-mqtt || { echo "the package made no system user rxb540-mqtt"; exit 1; }
+    id -nG rxb540-mqtt | grep -w rxb540-mqtt >/dev/null || { echo "the package made no system user rxb540-mqtt"; exit 1; }
     getent group rxb540 >/dev/null || { echo "the package made no group rxb540"; exit 1; }
     if command -v systemd-analyze >/dev/null; then
         systemd-analyze verify "$(dpkg -L rxb540-mqtt | grep '/rxb540-mqtt\.service$')" ||

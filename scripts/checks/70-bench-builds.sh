@@ -11,7 +11,7 @@ cmake -S . -B build/bench-check -DCMAKE_BUILD_TYPE=Release -DRXB540_BUILD_TESTS=
 cmake --build build/bench-check -j"$(nproc)" --target rxb540 rxb540-spawn-timer rxb540-bench-hidraw
 # A static PIE: position-independent (type DYN), with no program interpreter.
 program=build/bench-check/rxb540
-if ! readelf -h "$program" | grep -q 'DYN' || readelf -l "$program" | grep -q 'INTERP'; then
+if ! readelf -h "$program" | grep 'DYN' >/dev/null || readelf -l "$program" | grep 'INTERP' >/dev/null; then
     echo "$program is not a static PIE"
     exit 1
 fi
