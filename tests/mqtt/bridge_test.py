@@ -70,7 +70,8 @@ class BridgeCase(unittest.TestCase):
         bridge = Bridge(FOLDER, host, host_id, port or BROKER.port, settings)
         self.bridges.append(bridge)
         if wait:
-            self.expect("rxb540/%s/status" % host_id, "online", timeout=5)
+            # A bridge under valgrind on a busy machine takes several seconds to start.
+            self.expect("rxb540/%s/status" % host_id, "online", timeout=20 if harness.WRAPPED else 5)
         return bridge, host
 
     def expect(self, topic, payload, start=0, timeout=3.0, client=None):

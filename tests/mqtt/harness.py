@@ -16,6 +16,8 @@ from mqtt_client import Client
 PROGRAM = os.environ.get("RXB540_MQTT_PROGRAM", "")
 MANUFACTURER = os.environ.get("RXB540_TEST_MANUFACTURER", "example.com")
 TESTER_PASSWORD = "tester-pw"
+# RXB540_TEST_WRAPPER: a command that the bridge runs under (valgrind).
+WRAPPED = bool(os.environ.get("RXB540_TEST_WRAPPER", "").split())
 
 
 def run(argv):
@@ -172,7 +174,6 @@ class Bridge:
                       % (broker_port, host_id, settings))
         env = dict(os.environ, RXB540_SIM_HOST=host.path, RXB540_SIM_LOG=host.log)
         self.stderr = open(self.stderr_path, "w")
-        # RXB540_TEST_WRAPPER: a command that the bridge runs under (valgrind).
         wrapper = os.environ.get("RXB540_TEST_WRAPPER", "").split()
         self.process = subprocess.Popen(wrapper + [PROGRAM, "--config", self.config], env=env,
                                         stdout=subprocess.DEVNULL, stderr=self.stderr)
