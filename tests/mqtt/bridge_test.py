@@ -70,13 +70,14 @@ class BridgeCase(unittest.TestCase):
         bridge = Bridge(FOLDER, host, host_id, port or BROKER.port, settings)
         self.bridges.append(bridge)
         if wait:
-            # A bridge under valgrind on a busy machine takes several seconds to start.
-            self.expect("rxb540/%s/status" % host_id, "online", timeout=20 if harness.WRAPPED else 5)
+            self.expect("rxb540/%s/status" % host_id, "online", timeout=7)
         return bridge, host
 
     def expect(self, topic, payload, start=0, timeout=3.0, client=None):
         """The message on topic with payload (a text, or a test of it) from index start on."""
         client = client or self.tester
+        if harness.WRAPPED:
+            timeout *= 3  # valgrind slows the bridge down many times over
         test = payload if callable(payload) else (lambda text: text == payload)
         found = client.wait_for(lambda m: m.topic == topic and test(m.payload), timeout, start)
         if found is None:
