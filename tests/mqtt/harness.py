@@ -232,6 +232,17 @@ class Broker:
         return client
 
 
+def mosquitto_version():
+    """The broker's version as a tuple of numbers, (0,) when it does not say."""
+    result = subprocess.run(["mosquitto", "-h"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    words = result.stdout.split()
+    if "version" in words and words.index("version") + 1 < len(words):
+        text = words[words.index("version") + 1]
+        if all(part.isdigit() for part in text.split(".")):
+            return tuple(int(part) for part in text.split("."))
+    return (0,)
+
+
 def board_line(serial, extra=""):
     text = "vid=0x16c0 pid=0x05df manufacturer=%s product=RXB540" % MANUFACTURER
     if serial is not None:
@@ -273,10 +284,12 @@ class Host:
 
 
 class Bridge:
-    def __init__(self, folder, host, host_id, broker_port, settings=""):
+    """name (the host-id unless given) names the bridge's files."""
+
+    def __init__(self, folder, host, host_id, broker_port, settings="", name=None):
         self.folder, self.host, self.host_id = folder, host, host_id
-        self.config = os.path.join(folder, host_id + ".conf")
-        self.stderr_path = os.path.join(folder, host_id + ".stderr")
+        self.config = os.path.join(folder, (name or host_id) + ".conf")
+        self.stderr_path = os.path.join(folder, (name or host_id) + ".stderr")
         with open(self.config, "w") as out:
             out.write("broker-host 127.0.0.1\nbroker-port %d\nhost-id %s\nrescan-interval 1\n%s"
                       % (broker_port, host_id, settings))
@@ -305,6 +318,25 @@ class Bridge:
     def log(self):
         with open(self.stderr_path, errors="replace") as log:
             return log.read()
+
+
+def wait_until(condition, timeout):
+    """Whether condition() became true within timeout seconds."""
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() >= deadline:
+            return False
+        time.sleep(0.05)
+    return True
+
+
+def peak_memory(pid):
+    """The process's peak resident memory in bytes (VmHWM)."""
+    with open("/proc/%d/status" % pid) as status:
+        for line in status:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) * 1024
+    raise RuntimeError("no VmHWM for process %d" % pid)
 
 
 def report(message):
