@@ -6,6 +6,7 @@ import json
 import os
 import shutil
 import signal
+import socket
 import subprocess
 import time
 import unittest
@@ -56,13 +57,14 @@ class BridgeCase(unittest.TestCase):
         result = getattr(self._outcome, "result", None)
         return result is not None and any(test is self for test, _ in result.errors + result.failures)
 
-    def start(self, host_id, lines, settings="", credentials=True, port=None, wait=True, name=None):
-        """name (the host-id unless given) names the files of the bridge and its host."""
+    def start(self, host_id, lines, settings="", credentials=True, port=None, wait=True, name=None, **bridge):
+        """name (the host-id unless given) names the files of the bridge and its
+        host; bridge holds Bridge's further settings."""
         host = Host(FOLDER, name or host_id, lines)
         if credentials:
             settings = "username %s\npassword-file %s\n%s" % (
                 host_id, harness.user_password(FOLDER, host_id, "pw-" + host_id), settings)
-        bridge = Bridge(FOLDER, host, host_id, port or BROKER.port, settings, name)
+        bridge = Bridge(FOLDER, host, host_id, port or BROKER.port, settings, name, **bridge)
         self.bridges.append(bridge)
         if wait:
             self.expect("rxb540/%s/status" % host_id, "online", timeout=5)
@@ -418,6 +420,33 @@ class Faults(BridgeCase):
         time.sleep(1)
         self.assertIsNone(second.process.poll(), "the bridge that took over keeps running")
         self.assertEqual(self.retained("rxb540/h16/boards")["rxb540/h16/boards"], '["S2"]')
+
+    @unittest.skipUnless(os.geteuid() == 0 and shutil.which("unshare") and shutil.which("mount"),
+                         "needs root: the bridge gets a name server of its own (port 53, a mount namespace)")
+    def test_a_broker_name_that_resolves_slowly_holds_up_neither_scans_nor_the_stop(self):
+        silent = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)  # a name server that never answers
+        self.addCleanup(silent.close)
+        try:
+            silent.bind(("127.0.0.153", 53))
+        except OSError as error:
+            self.skipTest("cannot listen on 127.0.0.153:53: %s" % error)
+        resolv = os.path.join(FOLDER, "slow-resolv.conf")
+        with open(resolv, "w") as out:
+            out.write("nameserver 127.0.0.153\noptions timeout:6 attempts:1\n")
+        own_resolver = ["unshare", "--mount", "--", "sh", "-c", 'mount --bind "$0" /etc/resolv.conf && exec "$@"',
+                        resolv]
+        bridge, host = self.start("h20", [board_line("S1")], wait=False, broker_host="broker.slow.example",
+                                  wrapper=own_resolver)
+        self.assertTrue(wait_until(lambda: "board S1 is attached" in bridge.log(), 3), bridge.log())
+        time.sleep(0.5)  # the lookup is under way
+        plugged = time.monotonic()
+        host.write([board_line("S1"), board_line("S2")])
+        self.assertTrue(wait_until(lambda: "board S2 is attached" in bridge.log(), 5), bridge.log())
+        self.assertLess(time.monotonic() - plugged, 2.5, "the scan waited for the lookup")
+        stopping = time.monotonic()
+        self.assertEqual(bridge.stop(signal.SIGTERM, timeout=20), 0)
+        self.assertLess(time.monotonic() - stopping, 1.5, "the stop waited for the lookup")
+        self.assertNotIn("cannot connect", bridge.log(), "the lookup was still under way")
 
     def test_a_huge_command_never_reaches_the_bridge(self):
         bridge, _ = self.start("h17", [board_line("S1")])

@@ -284,19 +284,21 @@ class Host:
 
 
 class Bridge:
-    """name (the host-id unless given) names the bridge's files."""
+    """name (the host-id unless given) names the bridge's files; wrapper is a
+    command that the bridge runs under."""
 
-    def __init__(self, folder, host, host_id, broker_port, settings="", name=None):
+    def __init__(self, folder, host, host_id, broker_port, settings="", name=None, broker_host="127.0.0.1",
+                 wrapper=()):
         self.folder, self.host, self.host_id = folder, host, host_id
         self.config = os.path.join(folder, (name or host_id) + ".conf")
         self.stderr_path = os.path.join(folder, (name or host_id) + ".stderr")
         with open(self.config, "w") as out:
-            out.write("broker-host 127.0.0.1\nbroker-port %d\nhost-id %s\nrescan-interval 1\n%s"
-                      % (broker_port, host_id, settings))
+            out.write("broker-host %s\nbroker-port %d\nhost-id %s\nrescan-interval 1\n%s"
+                      % (broker_host, broker_port, host_id, settings))
         env = dict(os.environ, RXB540_SIM_HOST=host.path, RXB540_SIM_LOG=host.log)
         self.stderr = open(self.stderr_path, "w")
         # RXB540_TEST_WRAPPER: a command that the bridge runs under (valgrind).
-        wrapper = os.environ.get("RXB540_TEST_WRAPPER", "").split()
+        wrapper = list(wrapper) + os.environ.get("RXB540_TEST_WRAPPER", "").split()
         self.process = subprocess.Popen(wrapper + [PROGRAM, "--config", self.config], env=env,
                                         stdout=subprocess.DEVNULL, stderr=self.stderr)
 
