@@ -10,7 +10,7 @@
    spread over all boards: every one applied, p99 latency, resident memory
    per bridge.
 
-Prints Markdown to standard output. Python's standard library only."""
+Prints Markdown to standard output. Needs python3-paho-mqtt, as the tests do."""
 
 import os
 import shutil
@@ -23,7 +23,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "mqtt"))
 import harness  # noqa: E402
 from harness import board_line  # noqa: E402
-from mqtt_client import Client  # noqa: E402
+from harness import Client  # noqa: E402
 
 BRIDGE = os.environ["RXB540_MQTT_PROGRAM"]
 SIM = os.environ["RXB540_SIM_PROGRAM"]

@@ -49,6 +49,7 @@ void BoardPlugged(Bridge *bridge, KnownBoard *board) {
 
 bool BridgeStart(Bridge *bridge, const BridgeConfig &config, std::string *error) {
     bridge->config = config;
+    bridge->started = MonotonicSeconds();
     bridge->names = MakeTopicNames(config.baseTopic, config.hostId);
     LinkHandlers handlers;
     handlers.context = bridge;
@@ -58,8 +59,28 @@ bool BridgeStart(Bridge *bridge, const BridgeConfig &config, std::string *error)
 }
 
 void BridgeStop(Bridge *bridge) {
-    LinkStop(&bridge->link, StatusTopic(bridge->names));
+    // The will covers B/status alone; on a clean stop every board says so too.
+    for (const KnownBoard &board : bridge->registry.boards) {
+        if (board.present) {
+            LinkPublish(&bridge->link, AvailabilityTopic(bridge->names, board.serial), "offline", true);
+        }
+    }
+    LinkStop(&bridge->link);
     LinkDestroy(&bridge->link);
+}
+
+void PublishHealth(Bridge *bridge) {
+    const BridgeCounts &counts = bridge->counts;
+    auto field = [](const char *name, unsigned long value) {
+        return "\"" + std::string(name) + "\": " + std::to_string(value);
+    };
+    auto uptime = static_cast<unsigned long>(MonotonicSeconds() - bridge->started);
+    LinkPublish(&bridge->link, HealthTopic(bridge->names),
+                "{" + field("uptime_s", uptime) + ", " + field("boards", bridge->registry.bridged.size()) +
+                    ", " + field("commands", counts.commands) + ", " + field("errors", counts.errors) + ", " +
+                    field("connects", counts.connects) + "}",
+                true);
+    bridge->nextHealth = MonotonicSeconds() + bridge->config.healthSeconds;
 }
 
 void PublishBoard(Bridge *bridge, const KnownBoard &board) {
@@ -89,6 +110,7 @@ void PublishAllDiscovery(Bridge *bridge) {
 void PublishError(Bridge *bridge, const std::string *topic, const std::string *payload,
                   const std::string &error) {
     LogEvent("%s%s%s", topic != nullptr ? topic->c_str() : "", topic != nullptr ? ": " : "", error.c_str());
+    ++bridge->counts.errors;
     LinkPublish(&bridge->link, ErrorTopic(bridge->names),
                 "{\"topic\": " + JsonOrNull(topic) + ", \"payload\": " + JsonOrNull(payload) +
                     ", \"error\": " + JsonString(error) + "}",
@@ -149,6 +171,7 @@ void BridgeScan(Bridge *bridge) {
 void BridgeConnected(void *context) {
     Bridge *bridge = BridgeOf(context);
     MqttLink *link = &bridge->link;
+    ++bridge->counts.connects;
     LinkSubscribe(link, StateCommandFilter(bridge->names));
     LinkSubscribe(link, RelayCommandFilter(bridge->names));
     if (!bridge->config.discoveryPrefix.empty()) {
@@ -166,4 +189,5 @@ void BridgeConnected(void *context) {
     for (const std::string &problem : bridge->registry.problems) {
         PublishError(bridge, nullptr, nullptr, problem);
     }
+    PublishHealth(bridge);
 }

@@ -11,12 +11,22 @@
 #include "mqtt/mqtt_link.h"
 #include "mqtt/topics.h"
 
+// What B/health reports besides the uptime and the boards, counted since the start.
+struct BridgeCounts {
+    unsigned long commands = 0;  // messages on the command topics
+    unsigned long errors = 0;    // messages on B/error
+    unsigned long connects = 0;  // connections the broker accepted
+};
+
 struct Bridge {
     BridgeConfig config;
     TopicNames names;
     BoardRegistry registry;
     MqttLink link;
     double nextScan = 0;  // monotonic seconds
+    double nextHealth = 0;
+    double started = 0;
+    BridgeCounts counts;
     bool listingFailed = false;
 };
 
@@ -51,7 +61,11 @@ void PublishError(Bridge *bridge, const std::string *topic, const std::string *p
 bool ApplyState(Bridge *bridge, KnownBoard *board, unsigned char state, const std::string *topic,
                 const std::string *payload);
 
-// Publishes "offline", disconnects and releases the link.
+// B/health, retained: a JSON object of the uptime and the counts.
+void PublishHealth(Bridge *bridge);
+
+// Publishes "offline" on the availability of every board present, then on
+// B/status, disconnects and releases the link.
 void BridgeStop(Bridge *bridge);
 
 #endif  // RXB540_MQTT_BRIDGE_H

@@ -92,6 +92,10 @@ void BridgeMessage(void *context, const std::string &topic, const std::string &p
     if (command.kind == COMMAND_NONE) {
         return;
     }
+    if (retained && payload.empty()) {
+        return;  // the deletion of a retained command, which is how one is cleared
+    }
+    ++bridge->counts.commands;
     if (retained) {
         // A stored command would switch the relays at every (re)connection,
         // hours after it was meant.

@@ -22,7 +22,8 @@ struct BridgeConfig {
     std::string discoveryPrefix = "homeassistant";  // empty: no discovery
     int relays = 8;
     int rescanSeconds = 2;
-    int initialState = -1;  // -1: unknown, else 0-255 written to each new board
+    int healthSeconds = 60;  // between two messages on B/health
+    int initialState = -1;   // -1: unknown, else 0-255 written to each new board
 };
 
 // Reads the file into config (which holds the defaults). On failure returns

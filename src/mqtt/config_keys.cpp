@@ -134,6 +134,10 @@ std::string StoreRescanInterval(const std::string &value, BridgeConfig *config) 
     return ParseBoundedNumber(value, 1, 3600, &config->rescanSeconds) ? "" : NumberReason(1, 3600);
 }
 
+std::string StoreHealthInterval(const std::string &value, BridgeConfig *config) {
+    return ParseBoundedNumber(value, 1, 3600, &config->healthSeconds) ? "" : NumberReason(1, 3600);
+}
+
 std::string StoreInitialState(const std::string &value, BridgeConfig *config) {
     if (value == "unknown") {
         config->initialState = -1;
@@ -160,5 +164,6 @@ const ConfigKey CONFIG_KEYS[] = {
     {"relays", StoreRelays},
     {"rescan-interval", StoreRescanInterval},
     {"initial-state", StoreInitialState},
+    {"health-interval", StoreHealthInterval},
 };
 const int CONFIG_KEY_COUNT = static_cast<int>(sizeof CONFIG_KEYS / sizeof CONFIG_KEYS[0]);

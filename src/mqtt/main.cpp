@@ -66,13 +66,21 @@ std::string HostName() {
     return name;
 }
 
-// Runs until SIGTERM or SIGINT.
-void RunLoop(Bridge *bridge, int signalRead) {
+// The status with which the program ends when another bridge took its
+// session over: the service is not restarted on it (RestartPreventExitStatus).
+constexpr int STATUS_HOST_ID_IN_USE = 3;
+
+// Runs until SIGTERM or SIGINT (status 0), or until another bridge takes
+// the session over.
+int RunLoop(Bridge *bridge, int signalRead) {
     for (;;) {
         double now = MonotonicSeconds();
         if (now >= bridge->nextScan) {
             BridgeScan(bridge);
             bridge->nextScan = now + bridge->config.rescanSeconds;
+        }
+        if (now >= bridge->nextHealth) {
+            PublishHealth(bridge);
         }
         if (!bridge->link.socketOpen) {
             LinkService(&bridge->link, 0, now);
@@ -81,19 +89,22 @@ void RunLoop(Bridge *bridge, int signalRead) {
         fds[0].fd = signalRead;
         fds[0].events = POLLIN;
         fds[1].fd = LinkPollSocket(&bridge->link, &fds[1].events);
-        double wake = std::min(bridge->nextScan, LinkWakeTime(&bridge->link, now));
+        double wake = std::min({bridge->nextScan, bridge->nextHealth, LinkWakeTime(&bridge->link, now)});
         int timeout = static_cast<int>(std::clamp((wake - now) * 1000.0, 0.0, 1000.0)) + 1;
         int ready = poll(fds, fds[1].fd >= 0 ? 2 : 1, timeout);
         if (ready < 0 && errno != EINTR) {
             LogEvent("poll failed: %s", std::strerror(errno));
-            return;
+            return 0;
         }
         if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
-            return;
+            return 0;
         }
         if (bridge->link.socketOpen) {
             const short revents = ready > 0 && fds[1].fd >= 0 ? fds[1].revents : short{0};
             LinkService(&bridge->link, revents, MonotonicSeconds());
+        }
+        if (bridge->link.takenOver) {
+            return STATUS_HOST_ID_IN_USE;
         }
     }
 }
@@ -140,7 +151,7 @@ int main(int argc, char **argv) {
     if (BridgeStart(&bridge, config, &error)) {
         LogEvent("bridging the boards of host %s to %s as %s", config.hostId.c_str(),
                  bridge.link.broker.c_str(), bridge.names.base.c_str());
-        RunLoop(&bridge, signalRead);
+        status = RunLoop(&bridge, signalRead);
         LogEvent("stopping");
     } else {
         LogEvent("%s", error.c_str());

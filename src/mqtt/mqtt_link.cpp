@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "mqtt/connect_attempt.h"
 #include "mqtt/log.h"
 #include "mqtt/payloads.h"
 
@@ -26,13 +27,16 @@ MqttLink *LinkOf(void *userdata) {
     return static_cast<MqttLink *>(userdata);
 }
 
-// Why libmosquitto gave up on a connection or an attempt.
-std::string ErrorText(int code) {
-    std::string text = code == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(code);
+std::string WithoutFinalStop(std::string text) {
     if (!text.empty() && text.back() == '.') {
         text.pop_back();
     }
     return text;
+}
+
+// Why libmosquitto gave up on a connection or an attempt.
+std::string ErrorText(int code) {
+    return WithoutFinalStop(code == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(code));
 }
 
 // libmosquitto's own errors and warnings carry the detail that its result
@@ -61,6 +65,15 @@ void ConnectionOver(MqttLink *link, int code, double now) {
     bool wasConnected = link->connected;
     link->socketOpen = false;
     link->connected = false;
+    if (link->takenOver) {
+        // Two bridges with one client id would take the session from each
+        // other forever; the program ends instead (status 3).
+        LogEvent(
+            "another bridge uses the host-id %s: it connected to %s as rxb540-%s and took this bridge's "
+            "session over; stopping (give each host its own host-id)",
+            link->config.hostId.c_str(), link->broker.c_str(), link->config.hostId.c_str());
+        return;
+    }
     std::string what;
     if (link->refusal != 0) {
         what = "the broker at " + link->broker +
@@ -89,8 +102,14 @@ void OnConnect(mosquitto *, void *userdata, int code, int, const mosquitto_prope
     }
 }
 
+// code is libmosquitto's reason (MOSQ_ERR_...), or the reason code of the
+// broker's DISCONNECT.
 void OnDisconnect(mosquitto *, void *userdata, int code, const mosquitto_property *) {
-    ConnectionOver(LinkOf(userdata), code == 0 ? MOSQ_ERR_CONN_LOST : code, MonotonicSeconds());
+    MqttLink *link = LinkOf(userdata);
+    if (code == MQTT_RC_SESSION_TAKEN_OVER) {
+        link->takenOver = true;
+    }
+    ConnectionOver(link, code == 0 ? MOSQ_ERR_CONN_LOST : code, MonotonicSeconds());
 }
 
 void OnMessage(mosquitto *, void *userdata, const mosquitto_message *message) {
@@ -144,24 +163,106 @@ void AcknowledgeAtOnce(int socket) {
 #endif
 }
 
-void Attempt(MqttLink *link, double now) {
-    int result = link->everAttempted ? mosquitto_reconnect_async(link->client)
-                                     : mosquitto_connect_async(link->client, link->host.c_str(), link->port,
-                                                               KEEPALIVE_SECONDS);
-    link->everAttempted = true;
-    link->refusal = 0;
-    link->socketOpen = true;
-    if (result != MOSQ_ERR_SUCCESS) {
-        ConnectionOver(link, result, now);
-    }
-}
-
 bool Check(int result, const char *what, std::string *error) {
     if (result != MOSQ_ERR_SUCCESS) {
         *error = std::string(what) + ": " + ErrorText(result);
         return false;
     }
     return true;
+}
+
+bool SetUpClient(MqttLink *link, mosquitto *client, std::string *error) {
+    const BridgeConfig &config = link->config;
+    // MQTT 5: refusals come with their reasons, and a subscription can keep
+    // the retain flag of a message published while the bridge is connected.
+    mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // A command's answer is several small messages: without this, Nagle's
+    // algorithm holds each after the first until the broker's delayed ACK.
+    mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1);
+    mosquitto_connect_v5_callback_set(client, OnConnect);
+    mosquitto_disconnect_v5_callback_set(client, OnDisconnect);
+    mosquitto_message_callback_set(client, OnMessage);
+    mosquitto_publish_v5_callback_set(client, OnPublish);
+    mosquitto_subscribe_v5_callback_set(client, OnSubscribe);
+    mosquitto_log_callback_set(client, OnLibraryLog);
+    const char offline[] = "offline";
+    if (!Check(mosquitto_will_set(client, link->statusTopic.c_str(), static_cast<int>(sizeof offline - 1),
+                                  offline, QOS, true),
+               "cannot set the will", error)) {
+        return false;
+    }
+    if (!config.username.empty() &&
+        !Check(mosquitto_username_pw_set(client, config.username.c_str(),
+                                         config.hasPassword ? config.password.c_str() : nullptr),
+               "cannot set the credentials", error)) {
+        return false;
+    }
+    if (!config.cafile.empty()) {
+        // The broker's certificate is always verified, its name included.
+        if (!Check(mosquitto_tls_set(client, config.cafile.c_str(), nullptr,
+                                     config.certfile.empty() ? nullptr : config.certfile.c_str(),
+                                     config.keyfile.empty() ? nullptr : config.keyfile.c_str(), nullptr),
+                   "cannot set up TLS", error) ||
+            !Check(mosquitto_tls_opts_set(client, 1, nullptr, nullptr), "cannot set up TLS", error) ||
+            !Check(mosquitto_tls_insecure_set(client, false), "cannot set up TLS", error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void DestroyClient(MqttLink *link) {
+    if (link->client != nullptr) {
+        mosquitto_destroy(link->client);
+        link->client = nullptr;
+    }
+}
+
+// A client for one connection, replacing the last one: with it go the QoS 1
+// messages that the broker never acknowledged, which libmosquitto would
+// otherwise send again after the next connection's snapshot, over it.
+bool MakeClient(MqttLink *link, std::string *error) {
+    DestroyClient(link);
+    std::string clientId = "rxb540-" + link->config.hostId;
+    link->client = mosquitto_new(clientId.c_str(), true, link);
+    if (link->client == nullptr) {
+        *error = std::string("cannot make the MQTT client: ") + std::strerror(errno);
+        return false;
+    }
+    if (!SetUpClient(link, link->client, error)) {
+        DestroyClient(link);
+        return false;
+    }
+    return true;
+}
+
+void Attempt(MqttLink *link, double now) {
+    link->refusal = 0;
+    std::string error;
+    if (MakeClient(link, &error)) {
+        link->attempt = StartConnect(link->client, link->config.brokerHost, link->config.brokerPort,
+                                     KEEPALIVE_SECONDS, MAX_INCOMING_PACKET, &error);
+        if (link->attempt != nullptr) {
+            link->client = nullptr;  // the attempt's until it is over
+            return;
+        }
+    }
+    ScheduleAttempt(link, "cannot connect to " + link->broker + ": " + error, now);
+}
+
+// An attempt that is over: its client's socket is served from now on, or
+// the next attempt is scheduled.
+void TakeUpAttempt(MqttLink *link, double now) {
+    int result = MOSQ_ERR_SUCCESS;
+    std::string error;
+    if (!FinishConnect(&link->attempt, &link->client, &result, &error)) {
+        return;
+    }
+    if (result == MOSQ_ERR_SUCCESS) {
+        link->socketOpen = true;
+        return;
+    }
+    ScheduleAttempt(link, "cannot connect to " + link->broker + ": " + WithoutFinalStop(error), now);
 }
 
 }  // namespace
@@ -175,66 +276,28 @@ double MonotonicSeconds() {
 bool LinkCreate(MqttLink *link, const BridgeConfig &config, const std::string &statusTopic,
                 const LinkHandlers &handlers, std::string *error) {
     mosquitto_lib_init();
-    std::string clientId = "rxb540-" + config.hostId;
-    link->client = mosquitto_new(clientId.c_str(), true, link);
-    if (link->client == nullptr) {
-        *error = std::string("cannot make the MQTT client: ") + std::strerror(errno);
-        return false;
-    }
-    link->host = config.brokerHost;
-    link->port = config.brokerPort;
+    link->config = config;
+    link->statusTopic = statusTopic;
     link->broker = config.brokerHost + ":" + std::to_string(config.brokerPort);
     link->handlers = handlers;
     link->jitterSeed = static_cast<unsigned>(getpid()) ^ static_cast<unsigned>(MonotonicSeconds() * 1e6);
-    // MQTT 5: refusals come with their reasons, and a subscription can keep
-    // the retain flag of a message published while the bridge is connected.
-    mosquitto_int_option(link->client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
-    // A command's answer is several small messages: without this, Nagle's
-    // algorithm holds each after the first until the broker's delayed ACK.
-    mosquitto_int_option(link->client, MOSQ_OPT_TCP_NODELAY, 1);
-    mosquitto_connect_v5_callback_set(link->client, OnConnect);
-    mosquitto_disconnect_v5_callback_set(link->client, OnDisconnect);
-    mosquitto_message_callback_set(link->client, OnMessage);
-    mosquitto_publish_v5_callback_set(link->client, OnPublish);
-    mosquitto_subscribe_v5_callback_set(link->client, OnSubscribe);
-    mosquitto_log_callback_set(link->client, OnLibraryLog);
-    const char offline[] = "offline";
-    if (!Check(mosquitto_will_set(link->client, statusTopic.c_str(), static_cast<int>(sizeof offline - 1),
-                                  offline, QOS, true),
-               "cannot set the will", error)) {
-        return false;
-    }
-    if (!config.username.empty() &&
-        !Check(mosquitto_username_pw_set(link->client, config.username.c_str(),
-                                         config.hasPassword ? config.password.c_str() : nullptr),
-               "cannot set the credentials", error)) {
-        return false;
-    }
-    if (!config.cafile.empty()) {
-        // The broker's certificate is always verified, its name included.
-        if (!Check(mosquitto_tls_set(link->client, config.cafile.c_str(), nullptr,
-                                     config.certfile.empty() ? nullptr : config.certfile.c_str(),
-                                     config.keyfile.empty() ? nullptr : config.keyfile.c_str(), nullptr),
-                   "cannot set up TLS", error) ||
-            !Check(mosquitto_tls_opts_set(link->client, 1, nullptr, nullptr), "cannot set up TLS", error) ||
-            !Check(mosquitto_tls_insecure_set(link->client, false), "cannot set up TLS", error)) {
-            return false;
-        }
-    }
-    return true;
+    return MakeClient(link, error);  // a setting that libmosquitto refuses stops the program at once
 }
 
 void LinkDestroy(MqttLink *link) {
-    if (link->client != nullptr) {
-        mosquitto_destroy(link->client);
-        link->client = nullptr;
+    DestroyClient(link);
+    // An attempt left under way keeps using the library until the program ends.
+    if (!link->attemptLeftRunning) {
+        mosquitto_lib_cleanup();
     }
-    mosquitto_lib_cleanup();
 }
 
 int LinkPollSocket(const MqttLink *link, short *events) {
-    int socket = link->socketOpen ? mosquitto_socket(link->client) : -1;
     *events = POLLIN;
+    if (link->attempt != nullptr) {
+        return ConnectAttemptFd(link->attempt);
+    }
+    int socket = link->socketOpen ? mosquitto_socket(link->client) : -1;
     if (socket >= 0 && mosquitto_want_write(link->client)) {
         *events = static_cast<short>(*events | POLLOUT);
     }
@@ -243,12 +306,16 @@ int LinkPollSocket(const MqttLink *link, short *events) {
 
 double LinkWakeTime(const MqttLink *link, double now) {
     // While connected, libmosquitto's keep-alive wants a look every second.
-    return link->socketOpen ? now + 1.0 : link->nextAttempt;
+    return link->socketOpen || link->attempt != nullptr ? now + 1.0 : link->nextAttempt;
 }
 
 void LinkService(MqttLink *link, short revents, double now) {
+    if (link->attempt != nullptr) {
+        TakeUpAttempt(link, now);
+        revents = 0;  // they were the attempt's
+    }
     if (!link->socketOpen) {
-        if (now >= link->nextAttempt) {
+        if (link->attempt == nullptr && !link->takenOver && now >= link->nextAttempt) {
             Attempt(link, now);
         }
         return;
@@ -294,14 +361,17 @@ void LinkSubscribe(MqttLink *link, const std::string &filter) {
     }
 }
 
-void LinkStop(MqttLink *link, const std::string &statusTopic) {
+void LinkStop(MqttLink *link) {
+    if (link->attempt != nullptr) {
+        link->attemptLeftRunning = AbandonConnect(&link->attempt);
+    }
     if (!link->connected) {
         return;
     }
     const char offline[] = "offline";
     link->offlineAcknowledged = false;
     link->offlineMessageId = -1;
-    if (mosquitto_publish(link->client, &link->offlineMessageId, statusTopic.c_str(),
+    if (mosquitto_publish(link->client, &link->offlineMessageId, link->statusTopic.c_str(),
                           static_cast<int>(sizeof offline - 1), offline, QOS, true) == MOSQ_ERR_SUCCESS) {
         double deadline = MonotonicSeconds() + STOP_WAIT_SECONDS;
         while (link->connected && !link->offlineAcknowledged && MonotonicSeconds() < deadline) {

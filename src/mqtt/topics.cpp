@@ -16,6 +16,10 @@ std::string ErrorTopic(const TopicNames &names) {
     return names.base + "/error";
 }
 
+std::string HealthTopic(const TopicNames &names) {
+    return names.base + "/health";
+}
+
 std::string AvailabilityTopic(const TopicNames &names, const std::string &serial) {
     return names.base + "/" + serial + "/availability";
 }

@@ -14,6 +14,7 @@ TopicNames MakeTopicNames(const std::string &baseTopic, const std::string &hostI
 std::string StatusTopic(const TopicNames &names);
 std::string BoardsTopic(const TopicNames &names);
 std::string ErrorTopic(const TopicNames &names);
+std::string HealthTopic(const TopicNames &names);
 std::string AvailabilityTopic(const TopicNames &names, const std::string &serial);
 std::string StateTopic(const TopicNames &names, const std::string &serial);
 std::string RelayTopic(const TopicNames &names, const std::string &serial, int relay);

@@ -1,7 +1,8 @@
 """What the bridge's process tests stand on: a real mosquitto on loopback
 ports chosen at run time (password file, ACL, a TLS listener with a throwaway
-CA), simulated hosts whose boards the tests plug and unplug by rewriting the
-host file, and rxb540-mqtt processes built on the simulated host."""
+CA), an MQTT client on Debian's paho-mqtt (1.6 and 2.x), simulated hosts
+whose boards the tests plug and unplug by rewriting the host file, and
+rxb540-mqtt processes built on the simulated host."""
 
 import os
 import signal
@@ -9,9 +10,10 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
-from mqtt_client import Client
+import paho.mqtt.client as paho
 
 PROGRAM = os.environ.get("RXB540_MQTT_PROGRAM", "")
 MANUFACTURER = os.environ.get("RXB540_TEST_MANUFACTURER", "example.com")
@@ -56,6 +58,114 @@ def make_server_certificate(folder, ca_key, ca_cert):
     run(["openssl", "x509", "-req", "-in", csr, "-CA", ca_cert, "-CAkey", ca_key, "-CAcreateserial",
          "-days", "2", "-extfile", ext, "-out", cert])
     return key, cert
+
+
+class Message:
+    def __init__(self, topic, payload, retain, when):
+        self.topic = topic
+        self.payload = payload
+        self.retain = retain
+        self.when = when
+
+    def __repr__(self):
+        return "%s%s=%r" % (self.topic, " (retained)" if self.retain else "", self.payload)
+
+
+class Client:
+    """One MQTT 3.1.1 connection (clean session) on paho's own network thread.
+    messages grows as messages arrive, each with its retain flag and payload
+    as Latin-1 text; publish and subscribe wait for the broker's
+    acknowledgement. return_code is the broker's answer to the connection,
+    0 when it was accepted."""
+
+    def __init__(self, port, client_id, username=None, password=None, tls_context=None, timeout=5.0):
+        if hasattr(paho, "CallbackAPIVersion"):  # paho 2.x
+            self.client = paho.Client(paho.CallbackAPIVersion.VERSION2, client_id=client_id,
+                                      protocol=paho.MQTTv311)
+        else:
+            self.client = paho.Client(client_id=client_id, protocol=paho.MQTTv311)
+        self.messages = []
+        self.cond = threading.Condition()
+        self.acks = set()
+        self.return_code = None
+        # The callbacks take the arguments of both callback interfaces: the
+        # fourth of on_connect is the broker's code, the third of on_publish
+        # and on_subscribe the packet id.
+        self.client.on_connect = self._on_connect
+        self.client.on_message = self._on_message
+        self.client.on_publish = self.client.on_subscribe = self._on_ack
+        if username is not None:
+            self.client.username_pw_set(username, password)
+        if tls_context is not None:
+            self.client.tls_set_context(tls_context)
+        self.client.connect("127.0.0.1", port, keepalive=60)
+        self.client.loop_start()
+        with self.cond:
+            if not self.cond.wait_for(lambda: self.return_code is not None, timeout):
+                self.close()
+                raise TimeoutError("no answer to the connection within %.1f s" % timeout)
+        if self.return_code != 0:
+            self.close()
+
+    def _on_connect(self, client, userdata, flags, code, *rest):
+        with self.cond:
+            self.return_code = int(getattr(code, "value", code))
+            self.cond.notify_all()
+
+    def _on_message(self, client, userdata, message):
+        with self.cond:
+            self.messages.append(Message(message.topic, message.payload.decode("latin-1"), bool(message.retain),
+                                         time.monotonic()))
+            self.cond.notify_all()
+
+    def _on_ack(self, client, userdata, message_id, *rest):
+        with self.cond:
+            self.acks.add(message_id)
+            self.cond.notify_all()
+
+    def _wait_ack(self, message_id, timeout):
+        with self.cond:
+            if not self.cond.wait_for(lambda: message_id in self.acks, timeout):
+                raise TimeoutError("no acknowledgement of packet %d" % message_id)
+
+    def subscribe(self, topic_filter):
+        result, message_id = self.client.subscribe(topic_filter, qos=1)
+        if result != paho.MQTT_ERR_SUCCESS:
+            raise RuntimeError("cannot subscribe to %s: %s" % (topic_filter, paho.error_string(result)))
+        self._wait_ack(message_id, 5.0)
+
+    def publish(self, topic, payload, retain=False, qos=1, timeout=5.0):
+        data = payload.encode("latin-1") if isinstance(payload, str) else payload
+        info = self.client.publish(topic, data, qos=qos, retain=retain)
+        if info.rc != paho.MQTT_ERR_SUCCESS:
+            raise RuntimeError("cannot publish to %s: %s" % (topic, paho.error_string(info.rc)))
+        if qos:
+            self._wait_ack(info.mid, timeout)
+
+    def wait_for(self, predicate, timeout=5.0, start=0):
+        """The first message from index start on for which predicate holds, or None."""
+        deadline = time.monotonic() + timeout
+        with self.cond:
+            while True:
+                for message in self.messages[start:]:
+                    if predicate(message):
+                        return message
+                remaining = deadline - time.monotonic()
+                if remaining <= 0:
+                    return None
+                self.cond.wait(remaining)
+
+    def mark(self):
+        with self.cond:
+            return len(self.messages)
+
+    def since(self, start):
+        with self.cond:
+            return list(self.messages[start:])
+
+    def close(self):
+        self.client.disconnect()
+        self.client.loop_stop()
 
 
 class Broker:
@@ -124,6 +234,17 @@ class Broker:
         return client
 
 
+def mosquitto_version():
+    """The broker's version as a tuple of numbers, (0,) when it does not say."""
+    result = subprocess.run(["mosquitto", "-h"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    words = result.stdout.split()
+    if "version" in words and words.index("version") + 1 < len(words):
+        text = words[words.index("version") + 1]
+        if all(part.isdigit() for part in text.split(".")):
+            return tuple(int(part) for part in text.split("."))
+    return (0,)
+
+
 def board_line(serial, extra=""):
     text = "vid=0x16c0 pid=0x05df manufacturer=%s product=RXB540" % MANUFACTURER
     if serial is not None:
@@ -165,16 +286,20 @@ class Host:
 
 
 class Bridge:
-    def __init__(self, folder, host, host_id, broker_port, settings=""):
+    """name (the host-id unless given) names the bridge's files; wrapper is a
+    command that the bridge runs under."""
+
+    def __init__(self, folder, host, host_id, broker_port, settings="", name=None, broker_host="127.0.0.1",
+                 wrapper=()):
         self.folder, self.host, self.host_id = folder, host, host_id
-        self.config = os.path.join(folder, host_id + ".conf")
-        self.stderr_path = os.path.join(folder, host_id + ".stderr")
+        self.config = os.path.join(folder, (name or host_id) + ".conf")
+        self.stderr_path = os.path.join(folder, (name or host_id) + ".stderr")
         with open(self.config, "w") as out:
-            out.write("broker-host 127.0.0.1\nbroker-port %d\nhost-id %s\nrescan-interval 1\n%s"
-                      % (broker_port, host_id, settings))
+            out.write("broker-host %s\nbroker-port %d\nhost-id %s\nrescan-interval 1\n%s"
+                      % (broker_host, broker_port, host_id, settings))
         env = dict(os.environ, RXB540_SIM_HOST=host.path, RXB540_SIM_LOG=host.log)
         self.stderr = open(self.stderr_path, "w")
-        wrapper = os.environ.get("RXB540_TEST_WRAPPER", "").split()
+        wrapper = list(wrapper) + os.environ.get("RXB540_TEST_WRAPPER", "").split()
         self.process = subprocess.Popen(wrapper + [PROGRAM, "--config", self.config], env=env,
                                         stdout=subprocess.DEVNULL, stderr=self.stderr)
 
@@ -196,6 +321,25 @@ class Bridge:
     def log(self):
         with open(self.stderr_path, errors="replace") as log:
             return log.read()
+
+
+def wait_until(condition, timeout):
+    """Whether condition() became true within timeout seconds."""
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() >= deadline:
+            return False
+        time.sleep(0.05)
+    return True
+
+
+def peak_memory(pid):
+    """The process's peak resident memory in bytes (VmHWM)."""
+    with open("/proc/%d/status" % pid) as status:
+        for line in status:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) * 1024
+    raise RuntimeError("no VmHWM for process %d" % pid)
 
 
 def report(message):

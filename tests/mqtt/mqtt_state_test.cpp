@@ -48,6 +48,7 @@ TEST_F(ConfigFile, DefaultsAndEveryKey) {
     EXPECT_EQ(config.discoveryPrefix, "homeassistant");
     EXPECT_EQ(config.relays, 8);
     EXPECT_EQ(config.rescanSeconds, 2);
+    EXPECT_EQ(config.healthSeconds, 60);
     EXPECT_EQ(config.initialState, -1);
     EXPECT_FALSE(config.hasPassword);
 
@@ -55,7 +56,8 @@ TEST_F(ConfigFile, DefaultsAndEveryKey) {
     ASSERT_EQ(Load("broker-host  mqtt.lab\t\r\n  broker-port 1884\nhost-id h_1\nbase-topic lab/relays\n"
                    "username bridge\npassword-file " +
                        secret +
-                       "\ndiscovery-prefix none\nrelays 4\nrescan-interval 10\ninitial-state 0\n"
+                       "\ndiscovery-prefix none\nrelays 4\nrescan-interval 10\ninitial-state "
+                       "0\nhealth-interval 3600\n"
                        "cafile " +
                        secret + "\n",
                    &full),
@@ -69,6 +71,7 @@ TEST_F(ConfigFile, DefaultsAndEveryKey) {
     EXPECT_EQ(full.discoveryPrefix, "");
     EXPECT_EQ(full.relays, 4);
     EXPECT_EQ(full.rescanSeconds, 10);
+    EXPECT_EQ(full.healthSeconds, 3600);
     EXPECT_EQ(full.initialState, 0);
 
     BridgeConfig tls;
@@ -90,6 +93,7 @@ TEST_F(ConfigFile, EachFaultNamesTheLineAndTheReason) {
         {"broker-port 65536\n", ":1: broker-port: must be a whole number from 1 to 65535"},
         {"broker-port -1\n", ":1: broker-port: must be a whole number from 1 to 65535"},
         {"rescan-interval 0\n", ":1: rescan-interval: must be a whole number from 1 to 3600"},
+        {"health-interval 3601\n", ":1: health-interval: must be a whole number from 1 to 3600"},
         {"initial-state 256\n", ":1: initial-state: must be unknown or a whole number from 0 to 255"},
         {"host-id lab.1\n", ":1: host-id: must be 1 to 64 characters of A-Z a-z 0-9 _ -: \"lab.1\""},
         {"base-topic a/+/b\n",
