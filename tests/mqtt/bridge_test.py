@@ -110,7 +110,11 @@ class CommandLine(unittest.TestCase):
         os.chmod(secret, 0o644)
         for text, error in [("relays 4\ncolour red\n", config + ':2: unknown key: "colour"'),
                             ("username u\npassword-file %s\n" % secret,
-                             config + ":2: password-file: %s can be read by others than its owner (mode 0644)" % secret)]:
+                             config + ":2: password-file: %s can be read by others than its owner (mode 0644)" % secret),
+                            ("broker-host mqtt.example\nusername u\npassword-file %s\n"
+                             % harness.user_password(FOLDER, "plaintext", "pw"),
+                             config + ':3: password-file without cafile would send the password unencrypted to '
+                             '"mqtt.example": set cafile to use TLS, or allow-plaintext-password yes')]:
             with open(config, "w") as out:
                 out.write(text)
             result = self.run_bridge("--config", config)
