@@ -14,6 +14,7 @@
 
 #include "mqtt/bridge.h"
 #include "mqtt/log.h"
+#include "mqtt/service_notify.h"
 #include "rxb540.h"
 
 namespace {
@@ -66,14 +67,25 @@ std::string HostName() {
     return name;
 }
 
-// Runs until SIGTERM or SIGINT.
+// The service's status line: the broker and the number of bridged boards.
+std::string ServiceStatus(const Bridge &bridge) {
+    const std::size_t boards = bridge.registry.bridged.size();
+    return std::to_string(boards) + (boards == 1 ? " board" : " boards") + " bridged to " +
+           bridge.link.broker + (bridge.link.connected ? "" : " (not connected)");
+}
+
+// Runs until SIGTERM or SIGINT. The service manager hears from this loop
+// itself, so a loop that hangs stops the watchdog's keep-alive.
 void RunLoop(Bridge *bridge, int signalRead) {
+    ServiceNotifier notifier;
+    ServiceNotifierStart(&notifier);
     for (;;) {
         double now = MonotonicSeconds();
         if (now >= bridge->nextScan) {
             BridgeScan(bridge);
             bridge->nextScan = now + bridge->config.rescanSeconds;
         }
+        ServiceNotify(&notifier, ServiceStatus(*bridge), now);
         if (!bridge->link.socketOpen) {
             LinkService(&bridge->link, 0, now);
         }
@@ -81,7 +93,8 @@ void RunLoop(Bridge *bridge, int signalRead) {
         fds[0].fd = signalRead;
         fds[0].events = POLLIN;
         fds[1].fd = LinkPollSocket(&bridge->link, &fds[1].events);
-        double wake = std::min(bridge->nextScan, LinkWakeTime(&bridge->link, now));
+        double wake =
+            std::min({bridge->nextScan, LinkWakeTime(&bridge->link, now), ServiceWakeTime(&notifier)});
         int timeout = static_cast<int>(std::clamp((wake - now) * 1000.0, 0.0, 1000.0)) + 1;
         int ready = poll(fds, fds[1].fd >= 0 ? 2 : 1, timeout);
         if (ready < 0 && errno != EINTR) {
@@ -141,6 +154,7 @@ int main(int argc, char **argv) {
         LogEvent("bridging the boards of host %s to %s as %s", config.hostId.c_str(),
                  bridge.link.broker.c_str(), bridge.names.base.c_str());
         RunLoop(&bridge, signalRead);
+        ServiceNotifyStopping();
         LogEvent("stopping");
     } else {
         LogEvent("%s", error.c_str());

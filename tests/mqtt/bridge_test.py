@@ -6,14 +6,16 @@ import json
 import os
 import shutil
 import signal
+import socket
 import subprocess
 import time
 import unittest
+from unittest import mock
 
 import harness
 from harness import Bridge, Host, board_line
 
-HOST_IDS = ["h%d" % n for n in range(1, 15)]
+HOST_IDS = ["h%d" % n for n in range(1, 15)] + ["svc1"]
 FOLDER = None
 BROKER = None
 
@@ -330,6 +332,41 @@ class HomeAssistantAndFleet(BridgeCase):
         time.sleep(1)
         for bridge in self.bridges:
             self.assertNotIn("lost the connection", bridge.log(), "no client id collision")
+
+
+class Service(BridgeCase):
+    def test_readiness_status_and_watchdog_through_the_notification_socket(self):
+        path = os.path.join(FOLDER, "notify.socket")
+        listener = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        listener.bind(path)
+        self.addCleanup(listener.close)
+
+        def lines(seconds):
+            """(time, line) of every datagram received within seconds."""
+            found, deadline = [], time.monotonic() + seconds
+            while time.monotonic() < deadline:
+                listener.settimeout(max(deadline - time.monotonic(), 0.01))
+                try:
+                    found += [(time.monotonic(), line) for line in listener.recv(4096).decode().splitlines()]
+                except TimeoutError:
+                    break
+            return found
+
+        with mock.patch.dict(os.environ, NOTIFY_SOCKET=path, WATCHDOG_USEC="400000"):
+            bridge, host = self.start("svc1", [board_line("N1"), board_line("N2")])
+        listener.settimeout(5)
+        first = listener.recv(4096).decode().splitlines()
+        self.assertEqual(first[0], "READY=1", "ready once the first scan is done")
+        self.assertIn("STATUS=2 boards bridged to 127.0.0.1:%d (not connected)" % BROKER.port, first)
+        host.write([board_line("N1"), board_line("N2"), board_line("N3")])
+        seen = lines(2.0)
+        self.assertIn("STATUS=3 boards bridged to 127.0.0.1:%d" % BROKER.port, [line for _, line in seen])
+        beats = [when for when, line in seen if line == "WATCHDOG=1"]
+        self.assertGreaterEqual(len(beats), 6, "a keep-alive every half period of 0.4 s: %s" % seen)
+        self.assertLess(max(b - a for a, b in zip(beats, beats[1:])), 0.4, "within the period")
+        self.assertNotIn("READY=1", [line for _, line in seen], "ready once")
+        self.assertEqual(bridge.stop(), 0)
+        self.assertIn("STOPPING=1", [line for _, line in lines(0.5)])
 
 
 if __name__ == "__main__":
