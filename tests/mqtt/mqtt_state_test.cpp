@@ -151,7 +151,7 @@ TEST_F(ConfigFile, PasswordWithoutTlsGoesOnlyToLoopbackUnlessAllowed) {
                              "::ffff:10.0.0.1", "mqtt.lab"}) {
         EXPECT_FALSE(IsLoopbackBroker(host)) << host;
     }
-    EXPECT_FALSE(IsLoopbackBroker(std::string("127.0.0.1\0.example", 19)));
+    EXPECT_FALSE(IsLoopbackBroker(std::string("127.0.0.1\0.example", 18)));
     const std::string credentials = "username u\npassword-file " + secret + "\n";
     for (const std::string &allowed : {std::string("broker-host 127.0.0.2\n"),
                                        std::string("broker-host mqtt.lab\nallow-plaintext-password yes\n"),
