@@ -14,6 +14,7 @@ for tool in mosquitto mosquitto_passwd openssl pkg-config; do
     command -v "$tool" >/dev/null || fail "$tool is missing (scripts/checks/15-mqtt.packages lists the packages)"
 done
 pkg-config --exists libmosquitto || fail "libmosquitto-dev is missing (scripts/checks/15-mqtt.packages)"
+pkg-config --exists libsystemd || fail "libsystemd-dev is missing (scripts/checks/15-mqtt.packages)"
 
 cmake --preset library-sim >/dev/null || fail "configuring the library-sim build failed"
 cmake --build --preset library-sim --target rxb540-mqtt || fail "building rxb540-mqtt on the simulated host failed"

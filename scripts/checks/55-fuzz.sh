@@ -7,7 +7,8 @@
 # build/fuzz/tests/fuzz/<target>_fuzzer <file>).
 #
 # Usage: bash scripts/checks/55-fuzz.sh [target...]
-#   targets: command_line host_file narrow_string (default: all three)
+#   targets: command_line host_file narrow_string bridge_config bridge_message
+#   (default: all)
 #   FUZZ_SECONDS=N runs each target N seconds instead of its CI share.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -15,10 +16,11 @@ cd "$(dirname "$0")/../.."
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j2
 
-# About a minute in all; the command line gets most, as it has the most paths.
-declare -A ci_seconds=([command_line]=30 [host_file]=20 [narrow_string]=10)
+# About a minute and a half in all; the command line gets most, as it has the
+# most paths.
+declare -A ci_seconds=([command_line]=30 [host_file]=20 [narrow_string]=10 [bridge_config]=10 [bridge_message]=15)
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(command_line host_file narrow_string)
+[ ${#targets[@]} -gt 0 ] || targets=(command_line host_file narrow_string bridge_config bridge_message)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -30,10 +30,13 @@ remove_made_accounts() {
     made_user=false
     made_group=false
 }
+# The enable link that the check makes as an administrator would.
+enable_link=""
 cleanup() {
     if $installed_here; then
         dpkg --purge "${PACKAGES[@]}" >/dev/null || true
     fi
+    [ -z "$enable_link" ] || rm -f "$enable_link"
     remove_made_accounts
     rm -rf "$work"
 }
@@ -48,6 +51,16 @@ unit_dir=$(sed -n 's/^RXB540_SYSTEMD_UNIT_DIR:STRING=//p' build/package/CMakeCac
 sed "s|^\./lib/systemd/system/|.${unit_dir:-/lib/systemd/system}/|" packaging/install-files.txt | sort >"$work/expected-files"
 diff -u "$work/expected-files" "$work/staged-files"
 echo "staged install: file list as expected"
+
+# The bridge's unit keeps systemd's exposure score at 2.0 or below (the
+# threshold is in tenths).
+command -v systemd-analyze >/dev/null || { echo "systemd-analyze is missing (60-package.packages)"; exit 1; }
+if ! exposure=$(systemd-analyze security --offline=yes --threshold=20 packaging/mqtt/rxb540-mqtt.service 2>&1); then
+    grep -E '✗|Overall' <<<"$exposure"
+    echo "the unit of rxb540-mqtt is exposed more than 2.0"
+    exit 1
+fi
+echo "systemd unit: $(grep -o 'exposure level.*' <<<"$exposure")"
 
 mandoc -Tlint -W warning man/rxb540.1 man/rxb540-mqtt.1
 echo "man pages: mandoc lint clean"
@@ -91,16 +104,17 @@ dpkg-deb --ctrl-tarfile "${debs[1]}" | tar -xO ./symbols | cmp -s - packaging/de
     { echo "librxb540-0 does not carry packaging/debian/librxb540-0/symbols"; exit 1; }
 dpkg-deb --ctrl-tarfile "${debs[1]}" | tar -xO ./shlibs | grep -x 'librxb540 0 librxb540-0 (>= [0-9.]*)' >/dev/null ||
     { echo "librxb540-0's shlibs file does not name librxb540.so.0"; exit 1; }
-# The bridge: the library of at least its version, libmosquitto (found by
-# dpkg-shlibdeps), adduser for its system user; its configuration a conffile.
+# The bridge: the library of at least its version, libmosquitto and
+# libsystemd (found by dpkg-shlibdeps), adduser for its system user; its
+# configuration a conffile.
 depends=$(dpkg-deb -f "${debs[4]}" Depends)
-for needed in "librxb540-0 (>= $(dpkg-deb -f "${debs[4]}" Version))" "libmosquitto1" "adduser"; do
+for needed in "librxb540-0 (>= $(dpkg-deb -f "${debs[4]}" Version))" "libmosquitto1" "libsystemd0" "adduser"; do
     [[ ", $depends," == *", $needed"[,\ ]* ]] || { echo "rxb540-mqtt does not depend on $needed: $depends"; exit 1; }
 done
 [ "$(dpkg-deb --ctrl-tarfile "${debs[4]}" | tar -xO ./conffiles)" = /etc/rxb540/mqtt.conf ] ||
     { echo "rxb540-mqtt's conffiles are not /etc/rxb540/mqtt.conf alone"; exit 1; }
 echo "dependencies: rxb540 and librxb540-0 on the C library alone; librxb540-dev on librxb540-0 of its version;" \
-    "rxb540-mqtt on librxb540-0, libmosquitto1 and adduser, with its configuration as a conffile"
+    "rxb540-mqtt on librxb540-0, libmosquitto1, libsystemd0 and adduser, with its configuration as a conffile"
 
 # What of the packages is on this machine already: a package of one of their
 # names in any state, or any of their files.
@@ -222,19 +236,30 @@ else
     echo "python3 -m rxb540 list ended with 0 and printed $python_bytes bytes; pytest finds the plugin"
     id -nG rxb540-mqtt | grep -w rxb540-mqtt >/dev/null || { echo "the package made no system user rxb540-mqtt"; exit 1; }
     getent group rxb540 >/dev/null || { echo "the package made no group rxb540"; exit 1; }
-    if command -v systemd-analyze >/dev/null; then
-        systemd-analyze verify "$(dpkg -L rxb540-mqtt | grep '/rxb540-mqtt\.service$')" ||
-            { echo "systemd-analyze does not accept the unit of rxb540-mqtt"; exit 1; }
-    fi
+    unit=$(dpkg -L rxb540-mqtt | grep '/rxb540-mqtt\.service$')
+    systemd-analyze verify "$unit" || { echo "systemd-analyze does not accept the unit of rxb540-mqtt"; exit 1; }
     bridge=$(run_bridge /usr/bin rxb540-mqtt /etc/rxb540/mqtt.conf)
+    # An administrator enables the service (the link systemctl enable makes);
+    # the purge removes that link with the rest.
+    wants=/etc/systemd/system/multi-user.target.wants
+    if [ -d "$wants" ] && [ ! -e "$wants/rxb540-mqtt.service" ] && [ ! -L "$wants/rxb540-mqtt.service" ]; then
+        enable_link=$wants/rxb540-mqtt.service
+        ln -s "$unit" "$enable_link"
+    fi
     dpkg --purge "${PACKAGES[@]}" >/dev/null
     installed_here=false
+    link_note=""
+    if [ -n "$enable_link" ]; then
+        [ ! -L "$enable_link" ] || { echo "the purge of rxb540-mqtt left the enable link $enable_link"; exit 1; }
+        link_note=" with the service's enable link"
+        enable_link=""
+    fi
     remove_made_accounts
     found=$(already_here)
     [ -z "$found" ] || { echo "after the purge, $found is still there"; exit 1; }
     echo "installed packages: rxb540 list from PATH ended with 0 and printed $bytes bytes; the library's" \
         "example built with pkg-config ended with 0 and printed $example_bytes bytes; rxb540-mqtt ran as" \
-        "its service's user on the shipped configuration ($bridge); purged again"
+        "its service's user on the shipped configuration ($bridge); purged again$link_note"
 fi
 
 # The Windows zip, from the cross build that the Windows check made.

@@ -1,5 +1,8 @@
 #include "mqtt/config.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -33,6 +36,13 @@ std::string CheckCombination(const BridgeConfig &config, const std::map<std::str
         *line = lineOf("password-file");
         return "password-file needs username";
     }
+    if (config.hasPassword && config.cafile.empty() && !config.allowPlaintextPassword &&
+        !IsLoopbackBroker(config.brokerHost)) {
+        *line = lineOf("password-file");
+        return "password-file without cafile would send the password unencrypted to " +
+               JsonString(config.brokerHost) +
+               ": set cafile to use TLS, or allow-plaintext-password yes if the network is trusted";
+    }
     if (!config.certfile.empty() != !config.keyfile.empty()) {
         *line = lineOf(config.certfile.empty() ? "keyfile" : "certfile");
         return "certfile and keyfile go together";
@@ -45,6 +55,25 @@ std::string CheckCombination(const BridgeConfig &config, const std::map<std::str
 }
 
 }  // namespace
+
+bool IsLoopbackBroker(const std::string &host) {
+    if (host.find('\0') != std::string::npos) {
+        return false;
+    }
+    std::string lower;
+    for (char c : host) {
+        lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    }
+    if (lower == "localhost" || lower == "localhost.") {
+        return true;
+    }
+    in_addr v4{};
+    if (inet_pton(AF_INET, host.c_str(), &v4) == 1) {
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    }
+    in6_addr v6{};
+    return inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
+}
 
 std::string CheckTopicPrefix(const std::string &prefix) {
     if (prefix.empty() || prefix.size() > 200) {

@@ -16,7 +16,8 @@ struct BridgeConfig {
     std::string username;
     std::string password;  // the first line of password-file
     bool hasPassword = false;
-    std::string cafile;  // TLS when set
+    bool allowPlaintextPassword = false;  // a password may go to a remote broker without TLS
+    std::string cafile;                   // TLS when set
     std::string certfile;
     std::string keyfile;
     std::string discoveryPrefix = "homeassistant";  // empty: no discovery
@@ -42,6 +43,11 @@ struct ConfigKey {
 };
 extern const ConfigKey CONFIG_KEYS[];
 extern const int CONFIG_KEY_COUNT;
+
+// Whether a broker host name or address stays on this machine: localhost,
+// 127.0.0.0/8 or ::1. Only such a broker may get a password without TLS
+// unless the configuration allows it.
+bool IsLoopbackBroker(const std::string &host);
 
 // A topic prefix as configured: levels separated by '/', none empty, no
 // wildcard, no control character. Returns the reason, or an empty text.

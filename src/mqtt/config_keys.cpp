@@ -117,6 +117,14 @@ std::string StoreKeyfile(const std::string &value, BridgeConfig *config) {
     return reason.empty() ? CheckReadable(value) : reason;
 }
 
+std::string StoreAllowPlaintextPassword(const std::string &value, BridgeConfig *config) {
+    if (value != "yes" && value != "no") {
+        return "must be yes or no";
+    }
+    config->allowPlaintextPassword = value == "yes";
+    return "";
+}
+
 std::string StoreDiscoveryPrefix(const std::string &value, BridgeConfig *config) {
     if (value == "none") {
         config->discoveryPrefix.clear();
@@ -157,6 +165,7 @@ const ConfigKey CONFIG_KEYS[] = {
     {"base-topic", StoreBaseTopic},
     {"username", StoreUsername},
     {"password-file", StorePasswordFile},
+    {"allow-plaintext-password", StoreAllowPlaintextPassword},
     {"cafile", StoreCafile},
     {"certfile", StoreCertfile},
     {"keyfile", StoreKeyfile},

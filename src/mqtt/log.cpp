@@ -9,7 +9,7 @@ bool verboseLog = false;
 
 // arguments was started by the caller (va_start), which the analyzer does not
 // follow across the call.
-void WriteLine(const char *format, va_list arguments) {
+__attribute__((format(printf, 1, 0))) void WriteLine(const char *format, va_list arguments) {
     char line[1024];
     std::vsnprintf(line, sizeof line, format, arguments);  // NOLINT(clang-analyzer-valist.Uninitialized)
     MakeLogLineSafe(line);

@@ -14,6 +14,7 @@
 
 #include "mqtt/bridge.h"
 #include "mqtt/log.h"
+#include "mqtt/service_notify.h"
 #include "rxb540.h"
 
 namespace {
@@ -66,13 +67,23 @@ std::string HostName() {
     return name;
 }
 
+// The service's status line: the broker and the number of bridged boards.
+std::string ServiceStatus(const Bridge &bridge) {
+    const std::size_t boards = bridge.registry.bridged.size();
+    return std::to_string(boards) + (boards == 1 ? " board" : " boards") + " bridged to " +
+           bridge.link.broker + (bridge.link.connected ? "" : " (not connected)");
+}
+
 // The status with which the program ends when another bridge took its
 // session over: the service is not restarted on it (RestartPreventExitStatus).
 constexpr int STATUS_HOST_ID_IN_USE = 3;
 
 // Runs until SIGTERM or SIGINT (status 0), or until another bridge takes
-// the session over.
+// the session over. The service manager hears from this loop itself, so a
+// loop that hangs stops the watchdog's keep-alive.
 int RunLoop(Bridge *bridge, int signalRead) {
+    ServiceNotifier notifier;
+    ServiceNotifierStart(&notifier);
     for (;;) {
         double now = MonotonicSeconds();
         if (now >= bridge->nextScan) {
@@ -82,6 +93,7 @@ int RunLoop(Bridge *bridge, int signalRead) {
         if (now >= bridge->nextHealth) {
             PublishHealth(bridge);
         }
+        ServiceNotify(&notifier, ServiceStatus(*bridge), now);
         if (!bridge->link.socketOpen) {
             LinkService(&bridge->link, 0, now);
         }
@@ -89,7 +101,8 @@ int RunLoop(Bridge *bridge, int signalRead) {
         fds[0].fd = signalRead;
         fds[0].events = POLLIN;
         fds[1].fd = LinkPollSocket(&bridge->link, &fds[1].events);
-        double wake = std::min({bridge->nextScan, bridge->nextHealth, LinkWakeTime(&bridge->link, now)});
+        double wake = std::min({bridge->nextScan, bridge->nextHealth, LinkWakeTime(&bridge->link, now),
+                                ServiceWakeTime(&notifier)});
         int timeout = static_cast<int>(std::clamp((wake - now) * 1000.0, 0.0, 1000.0)) + 1;
         int ready = poll(fds, fds[1].fd >= 0 ? 2 : 1, timeout);
         if (ready < 0 && errno != EINTR) {
@@ -152,6 +165,7 @@ int main(int argc, char **argv) {
         LogEvent("bridging the boards of host %s to %s as %s", config.hostId.c_str(),
                  bridge.link.broker.c_str(), bridge.names.base.c_str());
         status = RunLoop(&bridge, signalRead);
+        ServiceNotifyStopping();
         LogEvent("stopping");
     } else {
         LogEvent("%s", error.c_str());

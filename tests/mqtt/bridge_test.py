@@ -10,12 +10,13 @@ import socket
 import subprocess
 import time
 import unittest
+from unittest import mock
 
 import harness
 from fault_proxy import FaultProxy
 from harness import Bridge, Host, board_line, wait_until
 
-HOST_IDS = ["h%d" % n for n in range(1, 21)]
+HOST_IDS = ["h%d" % n for n in range(1, 21)] + ["svc1"]
 FOLDER = None
 BROKER = None
 
@@ -123,7 +124,11 @@ class CommandLine(unittest.TestCase):
         os.chmod(secret, 0o644)
         for text, error in [("relays 4\ncolour red\n", config + ':2: unknown key: "colour"'),
                             ("username u\npassword-file %s\n" % secret,
-                             config + ":2: password-file: %s can be read by others than its owner (mode 0644)" % secret)]:
+                             config + ":2: password-file: %s can be read by others than its owner (mode 0644)" % secret),
+                            ("broker-host mqtt.example\nusername u\npassword-file %s\n"
+                             % harness.user_password(FOLDER, "plaintext", "pw"),
+                             config + ':3: password-file without cafile would send the password unencrypted to '
+                             '"mqtt.example": set cafile to use TLS, or allow-plaintext-password yes')]:
             with open(config, "w") as out:
                 out.write(text)
             result = self.run_bridge("--config", config)
@@ -466,6 +471,41 @@ class Faults(BridgeCase):
         self.assertEqual([e["payload"] for e in self.errors("h17", start)], ["x"])
         grown = harness.peak_memory(bridge.process.pid) - before
         self.assertLess(grown, 2 << 20, "peak memory grew by %d bytes" % grown)
+
+
+class Service(BridgeCase):
+    def test_readiness_status_and_watchdog_through_the_notification_socket(self):
+        path = os.path.join(FOLDER, "notify.socket")
+        listener = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        listener.bind(path)
+        self.addCleanup(listener.close)
+
+        def lines(seconds):
+            """(time, line) of every datagram received within seconds."""
+            found, deadline = [], time.monotonic() + seconds
+            while time.monotonic() < deadline:
+                listener.settimeout(max(deadline - time.monotonic(), 0.01))
+                try:
+                    found += [(time.monotonic(), line) for line in listener.recv(4096).decode().splitlines()]
+                except TimeoutError:
+                    break
+            return found
+
+        with mock.patch.dict(os.environ, NOTIFY_SOCKET=path, WATCHDOG_USEC="400000"):
+            bridge, host = self.start("svc1", [board_line("N1"), board_line("N2")])
+        listener.settimeout(5)
+        first = listener.recv(4096).decode().splitlines()
+        self.assertEqual(first[0], "READY=1", "ready once the first scan is done")
+        self.assertIn("STATUS=2 boards bridged to 127.0.0.1:%d (not connected)" % BROKER.port, first)
+        host.write([board_line("N1"), board_line("N2"), board_line("N3")])
+        seen = lines(2.0)
+        self.assertIn("STATUS=3 boards bridged to 127.0.0.1:%d" % BROKER.port, [line for _, line in seen])
+        beats = [when for when, line in seen if line == "WATCHDOG=1"]
+        self.assertGreaterEqual(len(beats), 6, "a keep-alive every half period of 0.4 s: %s" % seen)
+        self.assertLess(max(b - a for a, b in zip(beats, beats[1:])), 0.4, "within the period")
+        self.assertNotIn("READY=1", [line for _, line in seen], "ready once")
+        self.assertEqual(bridge.stop(), 0)
+        self.assertIn("STOPPING=1", [line for _, line in lines(0.5)])
 
 
 if __name__ == "__main__":

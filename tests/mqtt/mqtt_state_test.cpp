@@ -109,6 +109,10 @@ TEST_F(ConfigFile, EachFaultNamesTheLineAndTheReason) {
         {"cafile /nonexistent/ca\n", ":1: cafile: cannot read /nonexistent/ca: No such file or directory"},
         {"certfile " + secret + "\n", ":1: certfile and keyfile go together"},
         {"certfile " + secret + "\nkeyfile " + secret + "\n", ":1: certfile needs cafile (TLS)"},
+        {"allow-plaintext-password 1\n", ":1: allow-plaintext-password: must be yes or no"},
+        {"broker-host mqtt.lab\nusername u\npassword-file " + secret + "\n",
+         ":3: password-file without cafile would send the password unencrypted to \"mqtt.lab\": set cafile "
+         "to use TLS, or allow-plaintext-password yes if the network is trusted"},
     };
     for (const Case &c : cases) {
         BridgeConfig config;
@@ -140,6 +144,27 @@ TEST_F(ConfigFile, CredentialFilesReadableByOthersAreRefused) {
     WriteTextFile(secret, "\n");
     EXPECT_EQ(Load("username u\npassword-file " + secret + "\n", &config),
               ":2: password-file: " + secret + " holds no password on its first line");
+}
+
+TEST_F(ConfigFile, PasswordWithoutTlsGoesOnlyToLoopbackUnlessAllowed) {
+    for (const char *host :
+         {"localhost", "LocalHost", "127.0.0.1", "127.254.3.9", "::1", "0:0:0:0:0:0:0:1"}) {
+        EXPECT_TRUE(IsLoopbackBroker(host)) << host;
+    }
+    for (const char *host : {"128.0.0.1", "127.1", "localhost.example", "127.0.0.1.example", "::2",
+                             "::ffff:10.0.0.1", "mqtt.lab"}) {
+        EXPECT_FALSE(IsLoopbackBroker(host)) << host;
+    }
+    EXPECT_FALSE(IsLoopbackBroker(std::string("127.0.0.1\0.example", 18)));
+    const std::string credentials = "username u\npassword-file " + secret + "\n";
+    for (const std::string &allowed : {std::string("broker-host 127.0.0.2\n"),
+                                       std::string("broker-host mqtt.lab\nallow-plaintext-password yes\n"),
+                                       "broker-host mqtt.lab\ncafile " + secret + "\n"}) {
+        BridgeConfig config;
+        EXPECT_EQ(Load(allowed + credentials, &config), "") << allowed;
+    }
+    BridgeConfig config;
+    EXPECT_NE(Load("broker-host mqtt.lab\nallow-plaintext-password no\n" + credentials, &config), "");
 }
 
 std::vector<ListedBoard> Listing(std::initializer_list<ListedBoard> boards) {
