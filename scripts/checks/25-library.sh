@@ -76,10 +76,11 @@ cmake --build "$work/consumer" >/dev/null || fail "the example does not build wi
 echo "consumers: the example built with pkg-config and CMake, shared and static"
 
 for program in relays-pc-shared consumer/relays-shared; do
-    LD_LIBRARY_PATH=$libdir ldd "$work/$program" | grep -q "librxb540.so.0 => $libdir/" || fail "$program does not load $libdir/librxb540.so.0"
+    # grep reads to the end (no -q): under pipefail, an early exit could fail ldd on a closed pipe.
+    LD_LIBRARY_PATH=$libdir ldd "$work/$program" | grep "librxb540.so.0 => $libdir/" >/dev/null || fail "$program does not load $libdir/librxb540.so.0"
 done
 for program in relays-pc-static consumer/relays-static; do
-    ! ldd "$work/$program" | grep -q librxb540 || fail "$program loads librxb540 though linked statically"
+    ! ldd "$work/$program" | grep librxb540 >/dev/null || fail "$program loads librxb540 though linked statically"
 done
 
 # One run: lists, sets board 1700000002 to 5, lists again; compared as a whole.
