@@ -223,9 +223,11 @@ class Boards(BridgeCase):
 
     def test_a_board_that_cannot_be_read_for_a_scan_stays_with_its_state(self):
         _, host = self.start("unread1", [board_line("S1")], "initial-state 0\nrelays 4\n")
+        self.expect("rxb540/unread1/S1/relay/4", "OFF")  # the end of the snapshot on connecting
+        start = self.tester.mark()
         self.command("unread1", "S1/set", "5")
-        self.expect("rxb540/unread1/S1/state", "5")
-        self.expect("rxb540/unread1/S1/relay/4", "OFF")
+        self.expect("rxb540/unread1/S1/state", "5", start)
+        self.expect("rxb540/unread1/S1/relay/4", "OFF", start)
         reports = len(host.reports())
         start = self.tester.mark()
         host.write([board_line(None, "state=5")])  # its serial cannot be read
