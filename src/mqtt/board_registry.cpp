@@ -90,10 +90,10 @@ ScanChanges ApplyScan(BoardRegistry *registry, const std::vector<ListedBoard> &l
     std::vector<std::string> problems;
     std::vector<ListedBoard> bridgeable;
     for (const ListedBoard &board : listed) {
-        const std::vector<std::string> &paths = pathsBySerial[board.serial];
         if (!board.readable) {
             continue;
         }
+        const std::vector<std::string> &paths = pathsBySerial[board.serial];
         if (!IsBridgeableSerial(board.serial)) {
             problems.push_back(UnbridgeableProblem(board));
         } else if (paths.size() > 1) {
@@ -119,6 +119,9 @@ ScanChanges ApplyScan(BoardRegistry *registry, const std::vector<ListedBoard> &l
             changes.plugged.push_back(board.serial);
         } else {
             known->unreadable = false;
+            if (known->attachment.empty()) {
+                known->attachment = board.attachment;
+            }
         }
     }
     std::vector<std::string> kept;
