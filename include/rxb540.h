@@ -32,6 +32,13 @@
  * uses it: the caller serialises that. Lists are read-only once made and may
  * be read from several threads at once.
  *
+ * Attachments: a board that is unplugged and plugged in again between two
+ * listings can come back at the same path with the same serial number, yet it
+ * has powered up with its relays off. Its attachment text tells it apart: the
+ * same while the board stays attached, another once the host has enumerated
+ * it anew. Compare only the texts of one path; "" means that the host does
+ * not tell (see docs/backends.md for which do). Since 0.1.0.
+ *
  * Errors of the host's device list: RXB540_ERROR_PLATFORM means that the
  * host's HID interfaces could not be listed (never an empty list). The
  * system's reason is then left in errno (GetLastError() on Windows).
@@ -69,8 +76,8 @@ extern "C" {
  * librxb540.so.0 while the interface only grows. @{ */
 #define RXB540_MAKE_VERSION(major, minor, patch) (((major) << 24) | ((minor) << 8) | (patch))
 #define RXB540_VERSION_MAJOR 0
-#define RXB540_VERSION_MINOR 0
-#define RXB540_VERSION_PATCH 1
+#define RXB540_VERSION_MINOR 1
+#define RXB540_VERSION_PATCH 0
 #define RXB540_VERSION RXB540_MAKE_VERSION(RXB540_VERSION_MAJOR, RXB540_VERSION_MINOR, RXB540_VERSION_PATCH)
 /** @} */
 
@@ -162,6 +169,47 @@ RXB540_API const char *rxb540_list_serial(const rxb540_list *list, size_t index)
 RXB540_API const char *rxb540_list_path(const rxb540_list *list, size_t index);
 
 /**
+ * @brief The attachment text of a listed board (see "Attachments").
+ * @param list A list, or NULL (which gives NULL).
+ * @param index From 0 to rxb540_list_count() - 1; NULL past the end.
+ * @return The text, "" where the host does not tell.
+ * @note The string is owned by the list and valid until rxb540_list_free().
+ * @since 0.1.0
+ */
+RXB540_API const char *rxb540_list_attachment(const rxb540_list *list, size_t index);
+
+/**
+ * @brief The number of interfaces in a list that have the board's vendor and
+ *        product IDs but whose strings could not all be read while the list
+ *        was made (the board may be busy, held by another program, or on its
+ *        way out). Each may be a board or not; none of them is among the
+ *        boards of rxb540_list_count(). A board that was listed before and
+ *        now appears here at its path, with its attachment, is still attached.
+ * @param list A list, or NULL (which counts 0).
+ * @since 0.1.0
+ */
+RXB540_API size_t rxb540_list_unreadable_count(const rxb540_list *list);
+
+/**
+ * @brief The interface path of an interface that could not be read.
+ * @param list A list, or NULL (which gives NULL).
+ * @param index From 0 to rxb540_list_unreadable_count() - 1; NULL past the end.
+ * @note The string is owned by the list and valid until rxb540_list_free().
+ * @since 0.1.0
+ */
+RXB540_API const char *rxb540_list_unreadable_path(const rxb540_list *list, size_t index);
+
+/**
+ * @brief The attachment text of an interface that could not be read.
+ * @param list A list, or NULL (which gives NULL).
+ * @param index From 0 to rxb540_list_unreadable_count() - 1; NULL past the end.
+ * @return The text, "" where the host does not tell.
+ * @note The string is owned by the list and valid until rxb540_list_free().
+ * @since 0.1.0
+ */
+RXB540_API const char *rxb540_list_unreadable_attachment(const rxb540_list *list, size_t index);
+
+/**
  * @brief Releases a list and every string it gave out.
  * @param list A list, or NULL (nothing happens).
  * @since 0.0.1
@@ -216,6 +264,17 @@ RXB540_API const char *rxb540_board_serial(const rxb540_board *board);
  * @since 0.0.1
  */
 RXB540_API const char *rxb540_board_path(const rxb540_board *board);
+
+/**
+ * @brief The attachment text of an open board, as it was when the board was
+ *        opened (see "Attachments"): a board opened by a listed path is the
+ *        listed board only while both texts are the same.
+ * @param board An open board, or NULL (which gives NULL).
+ * @return The text, "" where the host does not tell.
+ * @note The string is owned by the board and valid until rxb540_close().
+ * @since 0.1.0
+ */
+RXB540_API const char *rxb540_board_attachment(const rxb540_board *board);
 
 /**
  * @brief Sets the relays: sends one set-state report with this state byte.

@@ -14,7 +14,7 @@ librxb540.so.0 (macOS: librxb540.0.dylib). ImportError lists every place tried.
 from ._board import Board, BoardInfo, library_version, list_boards, open
 from ._errors import CommunicationError, Error, NotFoundError, StateUnknownError
 
-__version__ = "0.0.1"
+__version__ = "0.1.0"
 
 __all__ = [
     "Board",

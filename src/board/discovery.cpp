@@ -65,32 +65,59 @@ bool ReadNarrowString(ReadHidString read, HANDLE handle, char (&buffer)[HID_STRI
     return true;
 }
 
+// The interface whose IDs matched, as far as a pass has got with it.
+struct Candidate {
+    HDEVINFO list;
+    SP_DEVICE_INTERFACE_DATA *iface;
+    HANDLE handle;
+    const char *path;
+};
+
+// Tells the search's note of an interface with the board's IDs; false when
+// the note stops the pass.
+bool Note(const Candidate &candidate, const BoardSearch &search, bool readable) {
+    if (search.note == nullptr) {
+        return true;
+    }
+    char attachment[INTERFACE_ATTACHMENT_BYTES] = {};
+    if (!GetInterfaceAttachment(candidate.list, candidate.iface, attachment, sizeof attachment)) {
+        attachment[0] = '\0';
+    }
+    attachment[sizeof attachment - 1] = '\0';
+    return search.note(search.context, candidate.path, attachment, readable);
+}
+
+// A string that cannot be read sets the running result to DEVICE_COMM_ERROR.
+BoardChoice Unreadable(const Candidate &candidate, const BoardSearch &search, DeviceResult *result) {
+    *result = DEVICE_COMM_ERROR;
+    return Note(candidate, search, false) ? BoardChoice::PASS_OVER : BoardChoice::STOP;
+}
+
 // Reads the three strings of an interface whose IDs matched and asks the
-// search what to do with the board. A string that cannot be read sets the
-// running result to DEVICE_COMM_ERROR.
-BoardChoice EvaluateCandidate(HANDLE handle, const char *path, const BoardIdentity &identity,
+// search what to do with the board.
+BoardChoice EvaluateCandidate(const Candidate &candidate, const BoardIdentity &identity,
                               const BoardSearch &search, char (&text)[HID_STRING_BYTES],
                               DeviceResult *result) {
     *result = DEVICE_NOT_FOUND;
-    if (!ReadNarrowString(HidD_GetManufacturerString, handle, text)) {
-        *result = DEVICE_COMM_ERROR;
-        return BoardChoice::PASS_OVER;
+    if (!ReadNarrowString(HidD_GetManufacturerString, candidate.handle, text)) {
+        return Unreadable(candidate, search, result);
     }
     if (std::strcmp(text, identity.manufacturer) != 0) {
         return BoardChoice::PASS_OVER;
     }
-    if (!ReadNarrowString(HidD_GetProductString, handle, text)) {
-        *result = DEVICE_COMM_ERROR;
-        return BoardChoice::PASS_OVER;
+    if (!ReadNarrowString(HidD_GetProductString, candidate.handle, text)) {
+        return Unreadable(candidate, search, result);
     }
     if (std::strcmp(text, identity.product) != 0) {
         return BoardChoice::PASS_OVER;
     }
-    if (!ReadNarrowString(HidD_GetSerialNumberString, handle, text)) {
-        *result = DEVICE_COMM_ERROR;
-        return BoardChoice::PASS_OVER;
+    if (!ReadNarrowString(HidD_GetSerialNumberString, candidate.handle, text)) {
+        return Unreadable(candidate, search, result);
     }
-    return search.visit(search.context, path, text);
+    if (!Note(candidate, search, true)) {
+        return BoardChoice::STOP;
+    }
+    return search.visit(search.context, candidate.path, text);
 }
 
 // The selection by a serial selector; context is the selector.
@@ -160,7 +187,8 @@ DeviceResult SearchHidDevices(HidHandle *handleOut, const BoardIdentity &identit
         if (handle == INVALID_HANDLE_VALUE || !HasBoardIds(handle, identity)) {
             continue;
         }
-        choice = EvaluateCandidate(handle, path->DevicePath, identity, search, text, &result);
+        const Candidate candidate = {list, &iface, handle, path->DevicePath};
+        choice = EvaluateCandidate(candidate, identity, search, text, &result);
     }
     if (choice == BoardChoice::STOP) {
         CloseIfOpen(&handle);

@@ -57,10 +57,19 @@ enum class BoardChoice { PASS_OVER, SELECT, STOP };
 // selection (the caller's own reason, an allocation that failed, say).
 typedef BoardChoice (*BoardVisitor)(void *context, const char *path, const char *serial);
 
+// Called, when a search asks for it, for every interface with the board's
+// IDs whose strings either all could be read or not all: readable tells
+// which. attachment is the interface's attachment text (GetInterfaceAttachment),
+// "" where the host does not tell; path and attachment live only for the
+// call. For a board, visit follows with the same path. False stops the pass
+// without a selection (an allocation that failed, say).
+typedef bool (*BoardNote)(void *context, const char *path, const char *attachment, bool readable);
+
 struct BoardSearch {
     const char *onlyPath;  // null: every interface; else only the one with exactly this path is opened
     BoardVisitor visit;
     void *context;
+    BoardNote note = nullptr;  // null: the attachment is not even read
 };
 
 // One pass over the host's HID interfaces. On DEVICE_OK the selected

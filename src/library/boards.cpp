@@ -14,6 +14,7 @@ struct rxb540_board {
     HidHandle handle;
     char *path;
     char serial[NARROW_STRING_BYTES];
+    char attachment[INTERFACE_ATTACHMENT_BYTES];
 };
 
 namespace {
@@ -25,7 +26,16 @@ struct Opening {
     SerialSelector selector;  // null: the board at the search's path
     rxb540_board *board;
     bool outOfMemory;
+    char attachment[INTERFACE_ATTACHMENT_BYTES];  // the last noted board's, for its visit
 };
+
+bool NoteAttachment(void *context, const char *, const char *attachment, bool readable) {
+    Opening *opening = static_cast<Opening *>(context);
+    if (readable) {
+        CopyBounded(opening->attachment, sizeof opening->attachment, attachment);
+    }
+    return true;
+}
 
 // Selects the board the opening asks for and keeps its path and serial number.
 BoardChoice KeepSelectedBoard(void *context, const char *path, const char *serial) {
@@ -39,6 +49,7 @@ BoardChoice KeepSelectedBoard(void *context, const char *path, const char *seria
         return BoardChoice::STOP;
     }
     CopyBounded(opening->board->serial, sizeof opening->board->serial, serial);
+    CopyBounded(opening->board->attachment, sizeof opening->board->attachment, opening->attachment);
     return BoardChoice::SELECT;
 }
 
@@ -55,8 +66,9 @@ int OpenBoard(SerialSelector selector, const char *path, rxb540_board **board) {
     if (opened == nullptr) {
         return RXB540_ERROR_NO_MEMORY;
     }
-    Opening opening = {selector, opened, false};
-    const BoardSearch search = {path, KeepSelectedBoard, &opening};
+    Opening opening = {selector, opened, false, ""};
+    BoardSearch search = {path, KeepSelectedBoard, &opening};
+    search.note = NoteAttachment;
     LockPlatform();
     const DeviceResult result = SearchRelayBoards(&opened->handle, search);
     const SystemReason reason = SaveSystemReason();
@@ -127,6 +139,10 @@ const char *rxb540_board_serial(const rxb540_board *board) {
 
 const char *rxb540_board_path(const rxb540_board *board) {
     return board == nullptr ? nullptr : board->path;
+}
+
+const char *rxb540_board_attachment(const rxb540_board *board) {
+    return board == nullptr ? nullptr : board->attachment;
 }
 
 int rxb540_set_state(rxb540_board *board, unsigned char state) {

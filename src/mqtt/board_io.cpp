@@ -5,6 +5,14 @@
 #include "mqtt/payloads.h"
 #include "rxb540.h"
 
+namespace {
+
+std::string TextOrEmpty(const char *text) {
+    return text != nullptr ? text : "";
+}
+
+}  // namespace
+
 int ListAttachedBoards(std::vector<ListedBoard> *boards) {
     rxb540_list *list = nullptr;
     int result = rxb540_list_boards(&list);
@@ -14,9 +22,14 @@ int ListAttachedBoards(std::vector<ListedBoard> *boards) {
     boards->clear();
     std::size_t count = rxb540_list_count(list);
     for (std::size_t i = 0; i < count; ++i) {
-        const char *serial = rxb540_list_serial(list, i);
-        const char *path = rxb540_list_path(list, i);
-        boards->push_back(ListedBoard{serial != nullptr ? serial : "", path != nullptr ? path : ""});
+        boards->push_back(ListedBoard{TextOrEmpty(rxb540_list_serial(list, i)),
+                                      TextOrEmpty(rxb540_list_path(list, i)),
+                                      TextOrEmpty(rxb540_list_attachment(list, i)), true});
+    }
+    count = rxb540_list_unreadable_count(list);
+    for (std::size_t i = 0; i < count; ++i) {
+        boards->push_back(ListedBoard{"", TextOrEmpty(rxb540_list_unreadable_path(list, i)),
+                                      TextOrEmpty(rxb540_list_unreadable_attachment(list, i)), false});
     }
     rxb540_list_free(list);
     return RXB540_OK;
@@ -29,10 +42,19 @@ int WriteBoardState(const KnownBoard &board, unsigned char state, std::string *r
         *reason = "cannot open the board at " + board.path + ": " + rxb540_strerror(result);
         return result;
     }
-    const char *serial = rxb540_board_serial(open);
-    if (serial == nullptr || board.serial != serial) {
-        *reason = "the board at " + board.path + " now has the serial number " +
-                  JsonString(serial != nullptr ? serial : "") + "; nothing was sent";
+    const std::string serial = TextOrEmpty(rxb540_board_serial(open));
+    const std::string attachment = TextOrEmpty(rxb540_board_attachment(open));
+    if (board.serial != serial) {
+        *reason = "the board at " + board.path + " now has the serial number " + JsonString(serial) +
+                  "; nothing was sent";
+        rxb540_close(open);
+        return RXB540_ERROR_NOT_FOUND;
+    }
+    // Plugged in again since the last scan: its relays are off, whatever the
+    // bridge knew; the next scan takes it as newly plugged.
+    if (!board.attachment.empty() && !attachment.empty() && board.attachment != attachment) {
+        *reason =
+            "the board at " + board.path + " was plugged in again since the last scan; nothing was sent";
         rxb540_close(open);
         return RXB540_ERROR_NOT_FOUND;
     }

@@ -156,6 +156,9 @@ void BridgeScan(Bridge *bridge) {
     for (const std::string &problem : changes.newProblems) {
         PublishError(bridge, nullptr, nullptr, problem);
     }
+    for (const std::string &serial : changes.unreadable) {
+        LogEvent("board %s cannot be read just now; it stays attached with its state", serial.c_str());
+    }
     for (const std::string &serial : changes.unplugged) {
         LogEvent("board %s is gone", serial.c_str());
         LinkPublish(&bridge->link, AvailabilityTopic(bridge->names, serial), "offline", true);

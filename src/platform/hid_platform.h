@@ -246,4 +246,25 @@ BOOLEAN HidD_SetFeature(HANDLE HidDeviceObject, PVOID ReportBuffer, ULONG Report
 }  // extern "C"
 #endif  // _WIN32
 
+// ---- An operation of this system's own, on every host ----
+//
+// Windows has no single call for it, so every backend, the Windows one
+// included (src/platform/windows/), implements it.
+
+// The longest attachment text, its terminating zero included.
+constexpr DWORD INTERFACE_ATTACHMENT_BYTES = 96;
+
+// Writes to Buffer (BufferSize bytes) a zero-terminated text that names the
+// present attachment of the device behind an interface that the enumeration
+// call described on this list, and returns TRUE. The text stays the same
+// while the device stays attached, and is another one once the host has
+// enumerated the device anew (it was unplugged and plugged in again, reset,
+// or given to its driver anew), even when the device comes back at the same
+// path with the same strings: a board that did so has powered up with its
+// relays off. It is only compared with another text of the same path; it
+// means nothing else. FALSE, with the buffer untouched, for an invalid list or
+// record, a text that does not fit, or where the host does not tell.
+BOOL GetInterfaceAttachment(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData,
+                            char *Buffer, DWORD BufferSize);
+
 #endif  // RXB540_PLATFORM_HID_PLATFORM_H

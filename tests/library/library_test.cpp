@@ -152,6 +152,41 @@ TEST_F(Library, TheListHasEveryBoardWithItsPathAndLeavesNothingOpen) {
     rxb540_list_free(list);
 }
 
+// Interfaces with the board's IDs whose strings cannot be read are listed
+// apart, so that a caller can tell a board that is busy for a moment from one
+// that is gone; every entry carries its attachment, as does an open board.
+TEST_F(Library, AttachmentsAndInterfacesThatCouldNotBeRead) {
+    const std::string unreadableProduct =
+        "vid=5824 pid=1503 manufacturer=" + EscapeHostString(RELAY_MANUFACTURER) + " serial=P attachment=4\n";
+    Load(Board("S1", "attachment=7") + UnreadableSerial() + FOREIGN + unreadableProduct +
+         "vid=5824 pid=1503 product=RXB540 serial=M\n" + Board("S2") +
+         "vid=5824 pid=1503 manufacturer=other.org product=RXB540\n");
+    rxb540_list *list = nullptr;
+    ASSERT_EQ(rxb540_list_boards(&list), RXB540_OK);
+    ASSERT_EQ(rxb540_list_count(list), 2u);
+    EXPECT_STREQ(rxb540_list_attachment(list, 0), "7");
+    EXPECT_STREQ(rxb540_list_attachment(list, 1), "0");
+    EXPECT_EQ(rxb540_list_attachment(list, 2), nullptr);
+    ASSERT_EQ(rxb540_list_unreadable_count(list), 3u) << "not a foreign interface, nor another maker's";
+    const char *const paths[] = {"sim:1", "sim:3", "sim:4"};
+    const char *const attachments[] = {"0", "4", "0"};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_STREQ(rxb540_list_unreadable_path(list, i), paths[i]);
+        EXPECT_STREQ(rxb540_list_unreadable_attachment(list, i), attachments[i]);
+    }
+    EXPECT_EQ(rxb540_list_unreadable_path(list, 3), nullptr);
+    EXPECT_EQ(rxb540_list_unreadable_attachment(list, SIZE_MAX), nullptr);
+    rxb540_list_free(list);
+
+    rxb540_board *board = nullptr;
+    ASSERT_EQ(rxb540_open("S1", &board), RXB540_OK);
+    EXPECT_STREQ(rxb540_board_attachment(board), "7");
+    rxb540_close(board);
+    ASSERT_EQ(rxb540_open_path("sim:5", &board), RXB540_OK);
+    EXPECT_STREQ(rxb540_board_attachment(board), "0");
+    rxb540_close(board);
+}
+
 TEST_F(Library, NullObjectsAreRefusedOrIgnored) {
     LoadWithEmptyLog(Board("1"));
     rxb540_board *board = nullptr;
@@ -171,6 +206,11 @@ TEST_F(Library, NullObjectsAreRefusedOrIgnored) {
     EXPECT_EQ(rxb540_list_count(nullptr), 0u);
     EXPECT_EQ(rxb540_list_serial(nullptr, 0), nullptr);
     EXPECT_EQ(rxb540_list_path(nullptr, 0), nullptr);
+    EXPECT_EQ(rxb540_list_attachment(nullptr, 0), nullptr);
+    EXPECT_EQ(rxb540_list_unreadable_count(nullptr), 0u);
+    EXPECT_EQ(rxb540_list_unreadable_path(nullptr, 0), nullptr);
+    EXPECT_EQ(rxb540_list_unreadable_attachment(nullptr, 0), nullptr);
+    EXPECT_EQ(rxb540_board_attachment(nullptr), nullptr);
     EXPECT_EQ(rxb540_board_serial(nullptr), nullptr);
     EXPECT_EQ(rxb540_board_path(nullptr), nullptr);
     rxb540_list_free(nullptr);

@@ -16,7 +16,7 @@ import harness
 from fault_proxy import FaultProxy
 from harness import Bridge, Host, board_line, wait_until
 
-HOST_IDS = ["h%d" % n for n in range(1, 21)] + ["svc1"]
+HOST_IDS = ["h%d" % n for n in range(1, 21)] + ["svc1", "unread1", "replug1"]
 FOLDER = None
 BROKER = None
 
@@ -240,6 +240,40 @@ class Boards(BridgeCase):
         self.expect("rxb540/h3/S1/state", "1", start)
         self.command("h3", "D1/set", "1", expect_error="no board with the serial number D1")
 
+
+    def test_a_board_that_cannot_be_read_for_a_scan_stays_with_its_state(self):
+        _, host = self.start("unread1", [board_line("S1")], "initial-state 0\nrelays 4\n")
+        self.expect("rxb540/unread1/S1/relay/4", "OFF")  # the end of the snapshot on connecting
+        start = self.tester.mark()
+        self.command("unread1", "S1/set", "5")
+        self.expect("rxb540/unread1/S1/state", "5", start)
+        self.expect("rxb540/unread1/S1/relay/4", "OFF", start)
+        reports = len(host.reports())
+        start = self.tester.mark()
+        host.write([board_line(None, "state=5")])  # its serial cannot be read
+        time.sleep(2.5)
+        host.write([board_line("S1", "state=5")])
+        time.sleep(2.5)
+        published = [(m.topic, m.payload) for m in self.tester.since(start) if m.topic.startswith("rxb540/unread1/")]
+        self.assertEqual(published, [], "nothing changed, so nothing is published")
+        self.assertEqual(len(host.reports()), reports, "initial-state is not written again")
+        self.assertEqual(host.state("S1"), 5)
+        self.command("unread1", "S1/relay/2/set", "ON")
+        self.expect("rxb540/unread1/S1/state", "7", start)
+
+    def test_a_board_plugged_in_again_between_two_scans_is_newly_plugged(self):
+        bridge, host = self.start("replug1", [board_line("S1")], "initial-state 3\nrelays 4\n")
+        self.expect("rxb540/replug1/S1/state", "3")
+        start = self.tester.mark()
+        self.command("replug1", "S1/set", "12")
+        self.expect("rxb540/replug1/S1/state", "12", start)
+        start = self.tester.mark()
+        host.write([board_line("S1", "attachment=1")])  # same path and serial, relays off
+        self.command("replug1", "S1/relay/1/set", "ON")
+        self.expect("rxb540/replug1/S1/state", "3", start)
+        time.sleep(1.5)
+        self.assertIn(host.state("S1"), (3, 3 | 1), "never the old relays 12 switched on again")
+        self.assertIn("board S1 is attached at sim:1", bridge.log().split("state 12")[-1])
 
     def test_boards_not_bridged_at_the_start_are_reported_once_connected(self):
         start = self.tester.mark()

@@ -167,8 +167,13 @@ TEST_F(ConfigFile, PasswordWithoutTlsGoesOnlyToLoopbackUnlessAllowed) {
     EXPECT_NE(Load("broker-host mqtt.lab\nallow-plaintext-password no\n" + credentials, &config), "");
 }
 
-std::vector<ListedBoard> Listing(std::initializer_list<ListedBoard> boards) {
-    return boards;
+// Boards by serial and path, readable, on a host that tells no attachment.
+std::vector<ListedBoard> Listing(std::initializer_list<std::pair<const char *, const char *>> boards) {
+    std::vector<ListedBoard> listed;
+    for (const auto &board : boards) {
+        listed.push_back({board.first, board.second, "", true});
+    }
+    return listed;
 }
 
 TEST(BoardRegistry, PlugUnplugReplugAndBoardsThatAreNotBridged) {
@@ -226,6 +231,50 @@ TEST(BoardRegistry, PlugUnplugReplugAndBoardsThatAreNotBridged) {
     ScanChanges duplicate = ApplyScan(&registry, Listing({{"A", "sim:3"}, {"B", "sim:7"}, {"A", "sim:8"}}));
     EXPECT_EQ(duplicate.unplugged, (std::vector<std::string>{"A"})) << "a bridged board that gains a twin";
     EXPECT_EQ(registry.bridged, (std::vector<std::string>{"B"}));
+}
+
+// Only a board that is gone or enumerated anew loses its state: one that
+// cannot be read for a scan, but is still at its path with its attachment,
+// stays bridged at its place.
+TEST(BoardRegistry, UnreadableBoardsStayAndBoardsEnumeratedAnewArePlugged) {
+    BoardRegistry registry;
+    const ListedBoard a = {"A", "sim:1", "a1", true};
+    const ListedBoard b = {"B", "sim:2", "b1", true};
+    const ListedBoard c = {"C", "sim:3", "", true};
+    const ListedBoard b2 = {"B", "sim:2", "b2", true};
+    ApplyScan(&registry, {a, b, c});
+    for (const char *serial : {"A", "B", "C"}) {
+        FindBoard(&registry, serial)->stateKnown = true;
+    }
+    const struct Case {
+        const char *what;
+        std::vector<ListedBoard> listed;
+        std::vector<std::string> plugged, unplugged, unreadable;
+        bool bridgedChanged;
+    } cases[] = {
+        {"B and C cannot be read",
+         {a, {"", "sim:2", "b1", false}, {"", "sim:3", "c9", false}},
+         {},
+         {},
+         {"B", "C"},
+         false},
+        {"still not", {a, {"", "sim:2", "b1", false}, {"", "sim:3", "", false}}, {}, {}, {}, false},
+        {"readable again", {a, b, c}, {}, {}, {}, false},
+        {"B enumerated anew at its path", {a, b2, c}, {"B"}, {}, {}, false},
+        {"A enumerated anew, unreadable", {{"", "sim:1", "a2", false}, b2, c}, {}, {"A"}, {}, true},
+        {"B unreadable elsewhere", {{"", "sim:5", "b2", false}, c}, {}, {"B"}, {}, true},
+    };
+    for (const Case &step : cases) {
+        const ScanChanges changes = ApplyScan(&registry, step.listed);
+        EXPECT_EQ(changes.plugged, step.plugged) << step.what;
+        EXPECT_EQ(changes.unplugged, step.unplugged) << step.what;
+        EXPECT_EQ(changes.unreadable, step.unreadable) << step.what;
+        EXPECT_EQ(changes.bridgedChanged, step.bridgedChanged) << step.what;
+        EXPECT_TRUE(changes.newProblems.empty()) << step.what;
+    }
+    EXPECT_TRUE(FindBoard(&registry, "C")->stateKnown) << "C was never gone";
+    EXPECT_FALSE(FindBoard(&registry, "B")->present);
+    EXPECT_EQ(registry.bridged, (std::vector<std::string>{"C"}));
 }
 
 TEST(Backoff, DoublesFromOneToSixtySecondsWithJitterAndResets) {

@@ -95,6 +95,32 @@ void CheckMismatchesAreNotFound() {
           "the product string must match the interface's own");
 }
 
+// Each noted attachment: "" where the host keeps no arrival time (Wine), or
+// the time as 16 hexadecimal digits.
+bool NoteAttachment(void *context, const char *, const char *attachment, bool readable) {
+    const std::size_t length = std::strlen(attachment);
+    bool wellFormed = readable && (length == 0 || length == 16);
+    for (std::size_t i = 0; i < length; ++i) {
+        wellFormed = wellFormed && std::strchr("0123456789abcdef", attachment[i]) != nullptr;
+    }
+    *static_cast<int *>(context) += wellFormed ? 1 : 1000;
+    return true;
+}
+
+BoardChoice CountVisit(void *, const char *, const char *) {
+    return BoardChoice::PASS_OVER;
+}
+
+void CheckAttachmentsAreNoted() {
+    HidHandle handle = UNTOUCHED;
+    int notes = 0;
+    const BoardIdentity mouse = {WINE_VENDOR_ID, WINE_MANUFACTURER, WINE_MOUSE_PRODUCT_ID, WINE_MOUSE};
+    BoardSearch listing = {nullptr, CountVisit, &notes};
+    listing.note = NoteAttachment;
+    Check(SearchHidDevices(&handle, mouse, listing) == DEVICE_NOT_FOUND && notes >= 1 && notes < 1000,
+          "the mouse is noted with an attachment that is empty or an arrival time");
+}
+
 BoardChoice PrintSerial(void *, const char *, const char *serial) {
     std::printf("%s\n", serial);
     return BoardChoice::PASS_OVER;
@@ -116,5 +142,6 @@ int main(int argc, char **argv) {
     }
     CheckSelectionHandsOverOpenHandle();
     CheckMismatchesAreNotFound();
+    CheckAttachmentsAreNoted();
     return failures == 0 ? 0 : 1;
 }

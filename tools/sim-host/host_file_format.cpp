@@ -10,10 +10,24 @@ namespace {
 // for the zero unit; longer ones are refused.
 constexpr std::size_t MAX_STRING_UNITS = 256;
 
-enum HostKey { VID, PID, MANUFACTURER, PRODUCT, SERIAL, OPEN, DETAIL, ATTRIBUTES, FEATURE, STATE, KEY_COUNT };
+enum HostKey {
+    VID,
+    PID,
+    MANUFACTURER,
+    PRODUCT,
+    SERIAL,
+    OPEN,
+    DETAIL,
+    ATTRIBUTES,
+    FEATURE,
+    STATE,
+    ATTACHMENT,
+    KEY_COUNT
+};
 
-constexpr const char *KEY_NAMES[KEY_COUNT] = {"vid",  "pid",    "manufacturer", "product", "serial",
-                                              "open", "detail", "attributes",   "feature", "state"};
+constexpr const char *KEY_NAMES[KEY_COUNT] = {"vid",     "pid",   "manufacturer", "product",
+                                              "serial",  "open",  "detail",       "attributes",
+                                              "feature", "state", "attachment"};
 
 // The key's place in KEY_NAMES, or KEY_COUNT for an unknown key.
 int KeyOf(std::string_view name) {
@@ -153,6 +167,8 @@ bool ApplyField(int key, std::string_view value, const ValueSpan &span, HostInte
             return ParseFailFlag(value, &iface->attributesFails);
         case FEATURE:
             return ParseFailFlag(value, &iface->featureFails);
+        case ATTACHMENT:
+            return ParseDecimal(value, 999999, &iface->attachment);
         default: {
             long state = 0;
             const bool parsed = ParseDecimal(value, 255, &state);

@@ -31,6 +31,7 @@ struct HostInterface {
     bool featureFails = false;
     int state = 0;
     ValueSpan stateSpan;
+    long attachment = 0;  // a new number: the device was enumerated anew
 };
 
 // A syntax error: what is wrong ("unknown key", ...) and the field it is in.

@@ -309,3 +309,22 @@ BOOLEAN HidD_SetFeature(HANDLE HidDeviceObject, PVOID ReportBuffer, ULONG Report
 }
 
 }  // extern "C"
+
+// The interface's attachment= number, in decimal.
+BOOL GetInterfaceAttachment(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData,
+                            char *Buffer, DWORD BufferSize) {
+    const long listSize = ListSize(DeviceInfoSet);
+    if (listSize < 0 || DeviceInterfaceData == nullptr || Buffer == nullptr ||
+        DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) ||
+        DeviceInterfaceData->Reserved >= static_cast<std::size_t>(listSize) ||
+        DeviceInterfaceData->Reserved >= InterfaceCount()) {
+        return FALSE;
+    }
+    const std::string text =
+        std::to_string(Host().interfaces[DeviceInterfaceData->Reserved].fields.attachment);
+    if (text.size() >= BufferSize) {
+        return FALSE;
+    }
+    std::memcpy(Buffer, text.c_str(), text.size() + 1);
+    return TRUE;
+}

@@ -5,6 +5,10 @@
 
 #ifdef __linux__
 #include <errno.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -102,12 +106,49 @@ bool MayOpenDevice(const char *path) {
     return errno != EACCES && errno != EPERM && errno != EROFS && errno != ENOENT && errno != ENOTDIR;
 }
 
+// The canonical folder of the hidraw node's HID device ends in its name.
+bool FindDeviceAttachment(const char *sysRoot, const char *path, char *attachment, std::size_t size) {
+    if (path[0] != '/') {
+        return FindDeviceNode(sysRoot, path, attachment, size);
+    }
+    struct stat node;
+    char link[128];
+    if (stat(path, &node) != 0 || !S_ISCHR(node.st_mode) ||
+        std::snprintf(link, sizeof link, "%s/dev/char/%u:%u/device", sysRoot, major(node.st_rdev),
+                      minor(node.st_rdev)) >= static_cast<int>(sizeof link)) {
+        return false;
+    }
+    char *device = realpath(link, nullptr);
+    if (device == nullptr) {
+        return false;
+    }
+    const char *slash = std::strrchr(device, '/');
+    const bool copied = slash != nullptr && slash[1] != '\0' && CopyText(slash + 1, attachment, size);
+    free(device);
+    return copied;
+}
+
 #else
 
 // Only Linux is known to name a node in hidapi's paths.
 bool FindDeviceNode(const char *, const char *, char *, std::size_t) {
     return false;
 }
+
+#ifdef __APPLE__
+bool FindDeviceAttachment(const char *, const char *path, char *attachment, std::size_t size) {
+    const std::size_t length = std::strlen(path);
+    if (length >= size) {
+        return false;
+    }
+    std::memcpy(attachment, path, length + 1);
+    return true;
+}
+#else
+bool FindDeviceAttachment(const char *, const char *, char *, std::size_t) {
+    return false;
+}
+#endif
 
 bool MayOpenDevice(const char *) {
     return true;

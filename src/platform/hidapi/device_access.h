@@ -23,4 +23,14 @@ bool FindDeviceNode(const char *sysRoot, const char *path, char *node, std::size
 // host, a path of another shape): opening the device then decides.
 bool MayOpenDevice(const char *path);
 
+// Writes to `attachment` (size bytes) a text that changes when the device
+// behind `path` is enumerated anew (see GetInterfaceAttachment). On Linux:
+// for the hidraw variant the name of the node's HID device in sysfs under
+// sysRoot, which the kernel numbers anew for every device it adds; for the
+// libusb variant the USB device's node, whose device number the kernel
+// assigns anew at each enumeration. On macOS hidapi's path itself, which
+// names the device's entry in the I/O Registry, new at each attachment.
+// False elsewhere, and when the text cannot be found or does not fit.
+bool FindDeviceAttachment(const char *sysRoot, const char *path, char *attachment, std::size_t size);
+
 #endif  // RXB540_PLATFORM_HIDAPI_DEVICE_ACCESS_H

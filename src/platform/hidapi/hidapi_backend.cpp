@@ -16,6 +16,7 @@
 // - Strings: hid_get_*_string, converted from wchar_t to UTF-16.
 // - Feature report: hid_send_feature_report with the whole report, report ID
 //   first.
+// - Attachment: found from hidapi's path (device_access.h).
 //
 // The library is set up with hid_init on first use and shut down with
 // hid_exit when the process ends, after any device still open is closed (the
@@ -317,6 +318,19 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFA
     }
     return WriteInterfaceDetail(list->paths[index], DeviceInterfaceDetailData, DeviceInterfaceDetailDataSize,
                                 RequiredSize);
+}
+
+// A list is a token that is only looked up, but the signature is the contract's.
+// cppcheck-suppress constParameterPointer
+BOOL GetInterfaceAttachment(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData,
+                            char *Buffer, DWORD BufferSize) {
+    const DeviceList *list = FindInChain(g_liveLists, DeviceInfoSet);
+    std::size_t index = 0;
+    return list != nullptr && Buffer != nullptr && DescribedIndex(DeviceInterfaceData, list->count, &index) &&
+                   list->paths[index] != nullptr &&
+                   FindDeviceAttachment("/sys", list->paths[index], Buffer, BufferSize)
+               ? TRUE
+               : FALSE;
 }
 
 // A list is a token that is only looked up, but the signature is the contract's.

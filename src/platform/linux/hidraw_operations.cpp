@@ -12,6 +12,8 @@
 //   device that the handle reaches, whatever the node is called.
 // - Feature report: the HIDIOCSFEATURE request; the first byte is the report
 //   ID, 0 for a device without numbered reports.
+// - Attachment: the kernel's name of the node's HID device, which it numbers
+//   anew for every device it adds (node_identity.h).
 //
 // A discovery pass visits every node, so the work per node is kept small:
 // paths and sysfs files live in fixed buffers on the stack (no heap use per
@@ -114,6 +116,19 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFA
         return FALSE;
     }
     return WriteInterfaceDetail(path, DeviceInterfaceDetailData, DeviceInterfaceDetailDataSize, RequiredSize);
+}
+
+// The node is identified as CreateFileA identifies it, by the device number
+// that its path reaches; the attachment is the name of its HID device.
+BOOL GetInterfaceAttachment(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData,
+                            char *Buffer, DWORD BufferSize) {
+    const HidrawNode *node = NodeOfInterface(DeviceInfoSet, DeviceInterfaceData);
+    PathBuffer path;
+    DeviceNumber number{};
+    return node != nullptr && Buffer != nullptr && NodeDevPath(path, node->name) &&
+                   IdentifyHidrawPath(path, &number) && HidDeviceName(number, Buffer, BufferSize)
+               ? TRUE
+               : FALSE;
 }
 
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {

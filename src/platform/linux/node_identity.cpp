@@ -49,6 +49,22 @@ bool DescriptorReaches(int fd, DeviceNumber number) {
            reached.minor == number.minor;
 }
 
+bool HidDeviceName(DeviceNumber number, char *name, std::size_t size) {
+    PathBuffer deviceLink;
+    PathBuffer deviceDir;
+    if (!NodeSysfsDevicePath(deviceLink, number, "") || !CanonicalPath(deviceLink, deviceDir)) {
+        return false;
+    }
+    const char *slash = std::strrchr(deviceDir, '/');
+    const char *last = slash != nullptr ? slash + 1 : deviceDir;
+    const std::size_t length = std::strlen(last);
+    if (length == 0 || length >= size) {
+        return false;
+    }
+    std::memcpy(name, last, length + 1);
+    return true;
+}
+
 }  // namespace hidraw
 
 void SetHidrawStandInsForTests(HidrawStandInNumber numberOf) {

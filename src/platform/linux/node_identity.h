@@ -9,6 +9,8 @@
 
 #include "platform/linux/hidraw_paths.h"
 
+#include <cstddef>
+
 namespace hidraw {
 
 // The device number of the hidraw device that `path` reaches, following
@@ -22,6 +24,13 @@ bool IdentifyHidrawPath(const char *path, DeviceNumber *number);
 // IdentifyHidrawPath found for the path it was opened by: false when the
 // node was replaced by another in between.
 bool DescriptorReaches(int fd, DeviceNumber number);
+
+// The name of the HID device that hidraw device `number` belongs to, as the
+// kernel named it when it added the device ("0003:16C0:05DF.0007"): its last
+// number counts every HID device the kernel has added since it started, so a
+// device that is enumerated anew gets another name, even at the same node.
+// False when the name cannot be found or does not fit in size bytes.
+bool HidDeviceName(DeviceNumber number, char *name, std::size_t size);
 
 }  // namespace hidraw
 

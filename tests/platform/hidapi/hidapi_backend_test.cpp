@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -199,6 +200,27 @@ TEST(HidapiDeviceAccess, FindsTheNodeThatHidapiOpens) {
     EXPECT_FALSE(FindDeviceNode(sys.c_str(), "1-1.4:1.0", small, sizeof small));
     EXPECT_FALSE(MayOpenDevice("/nonexistent/hidraw0"));
     EXPECT_TRUE(MayOpenDevice("DevSrvsID:4294969403"));
+
+    // The attachment: the libusb variant's node, numbered anew when the
+    // device is enumerated anew; for a node, the name of its HID device
+    // (/dev/null, character device 1:3, stands in for a hidraw node).
+    char attachment[32] = "unchanged";
+    EXPECT_FALSE(FindDeviceAttachment(sys.c_str(), "/dev/null", attachment, sizeof attachment));
+    EXPECT_FALSE(FindDeviceAttachment(sys.c_str(), "/nonexistent/hidraw0", attachment, sizeof attachment));
+    EXPECT_STREQ(attachment, "unchanged");
+    const std::string hid = sys + "/0003:16C0:05DF.0009";
+    for (const std::string &dir : {hid, sys + "/dev", sys + "/dev/char", sys + "/dev/char/1:3"}) {
+        ASSERT_EQ(mkdir(dir.c_str(), 0755), 0) << dir;
+    }
+    ASSERT_EQ(symlink(hid.c_str(), (sys + "/dev/char/1:3/device").c_str()), 0);
+    ASSERT_TRUE(FindDeviceAttachment(sys.c_str(), "/dev/null", attachment, sizeof attachment));
+    EXPECT_STREQ(attachment, "0003:16C0:05DF.0009");
+    EXPECT_FALSE(FindDeviceAttachment(sys.c_str(), "/dev/null", attachment, 19)) << "no room for the zero";
+    ASSERT_TRUE(FindDeviceAttachment(sys.c_str(), "1-1.4:1.0", attachment, sizeof attachment));
+    EXPECT_STREQ(attachment, "/dev/bus/usb/001/012");
+    write(devices + "/1-1.4/devnum", "13\n");
+    ASSERT_TRUE(FindDeviceAttachment(sys.c_str(), "1-1.4:1.0", attachment, sizeof attachment));
+    EXPECT_STREQ(attachment, "/dev/bus/usb/001/013");
     RemoveTree(sys);
 }
 

@@ -5,6 +5,7 @@
 
 #include "board/device_identity.h"
 #include "platform/linux/hidraw_test_roots.h"
+#include "platform/shared/device_interface.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -117,6 +118,27 @@ TEST_F(LinuxHidraw, DetailReportsItsSizeFirstAndChecksTheHeaderSize) {
     ASSERT_TRUE(SetupDiGetDeviceInterfaceDetailA(list, &data, detail, required, nullptr, nullptr));
     EXPECT_EQ(std::string(detail->DevicePath), path);
     EXPECT_EQ(buffer[required], untouched);
+    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(list));
+}
+
+// The attachment is the name of the node's HID device, which the kernel
+// numbers anew for each device it adds, also at a node that keeps its name.
+TEST_F(LinuxHidraw, AttachmentIsTheNameOfTheNodesHidDevice) {
+    AddRelayBoard(root, 7, "A");
+    HDEVINFO list = OpenHidList();
+    SP_DEVICE_INTERFACE_DATA data = {sizeof(SP_DEVICE_INTERFACE_DATA), {}, 0, 0};
+    ASSERT_TRUE(SetupDiEnumDeviceInterfaces(list, nullptr, &HID_INTERFACE_CLASS, 0, &data));
+    char text[INTERFACE_ATTACHMENT_BYTES] = "untouched";
+    EXPECT_FALSE(GetInterfaceAttachment(list, &data, text, 19)) << "no room for the zero";
+    EXPECT_FALSE(GetInterfaceAttachment(&data, &data, text, sizeof text)) << "not a list";
+    EXPECT_STREQ(text, "untouched");
+    ASSERT_TRUE(GetInterfaceAttachment(list, &data, text, sizeof text));
+    EXPECT_STREQ(text,
+                 ("0003:" + Hex(RELAY_VENDOR_ID, 4) + ":" + Hex(RELAY_PRODUCT_ID, 4) + ".0007").c_str());
+
+    const std::string charLink = root + "/sys/dev/char/240:7";
+    ASSERT_EQ(unlink(charLink.c_str()), 0);
+    EXPECT_FALSE(GetInterfaceAttachment(list, &data, text, sizeof text)) << "a node gone from sysfs";
     EXPECT_TRUE(SetupDiDestroyDeviceInfoList(list));
 }
 

@@ -34,9 +34,9 @@ TEST(SimHostFile, SyntaxErrorsNameTheLineAndTheField) {
     EXPECT_EQ(LoadError("serial=\\u12\n"), "host:1: malformed value: serial=\\u12");
     EXPECT_EQ(LoadError("open=yes\n"), "host:1: malformed value: open=yes");
     EXPECT_EQ(LoadError("serial=\x01\xff\n"), "host:1: malformed value: serial=?\xff");
-    for (const char *bad :
-         {"vid=65536", "vid=0x", "vid=0x12345", "vid=0xg1", "vid=-1", "pid=1e3", "state=256", "product=a\\n",
-          "product=a\\", "product=\xC0\x80", "product=\xED\xA0\x80", "product=\xE2\x82"}) {
+    for (const char *bad : {"vid=65536", "vid=0x", "vid=0x12345", "vid=0xg1", "vid=-1", "pid=1e3",
+                            "state=256", "attachment=1000000", "attachment=x", "product=a\\n", "product=a\\",
+                            "product=\xC0\x80", "product=\xED\xA0\x80", "product=\xE2\x82"}) {
         EXPECT_NE(LoadError(std::string(bad) + "\n"), "") << bad;
     }
     std::string error;
