@@ -5,6 +5,10 @@
 include(GNUInstallDirs)
 
 option(RXB540_DEBIAN_PACKAGE "Install the files a Debian package carries (copyright, changelog)" OFF)
+# `cmake --install --prefix P` writes below P alone, so that anyone may install
+# anywhere. The system's own folders outside the prefix (/etc/udev/rules.d,
+# /etc/rxb540) are used only when asked for, as the package build does.
+option(RXB540_SYSTEM_PATHS "Install the udev rules and the bridge's configuration in the system's folders" OFF)
 
 if(TARGET rxb540)
   install(TARGETS rxb540 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT cli)
@@ -25,7 +29,7 @@ else()
 
   # udev reads its rules from /usr/lib/udev/rules.d (the system's packages)
   # and /etc/udev/rules.d (the local administrator's), never from /usr/local.
-  if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  if(CMAKE_INSTALL_PREFIX STREQUAL "/usr" OR NOT RXB540_SYSTEM_PATHS)
     set(RXB540_UDEV_RULES_DEFAULT "lib/udev/rules.d")
   else()
     set(RXB540_UDEV_RULES_DEFAULT "/etc/udev/rules.d")
