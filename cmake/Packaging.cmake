@@ -117,7 +117,8 @@ else()
   set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME librxb540-dev)
   set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
   set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "librxb540-0 (= ${PROJECT_VERSION})")
-  set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SHLIBDEPS OFF)
+  # dpkg-shlibdeps: what librxb540-sim.so.0 (the simulated host's library) needs.
+  set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SHLIBDEPS ON)
   set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
       "C library for the RXB540 USB relay board - development files\nlibrxb540 lists the RXB540 relay boards attached to the host with their serial\nnumbers and interface paths, sets the relay state of one board and writes a\nnew serial number into a board, through a stable C interface.\n.\nThis package contains the header, the static library, and the files for\npkg-config and CMake's find_package.")
 endif()
