@@ -37,10 +37,11 @@ function(rxb540_add_library_objects name definition platform)
   target_link_libraries(${name} PRIVATE ${backend_libraries})
 endfunction()
 
-rxb540_add_library_objects(rxb540_shared_objects RXB540_BUILDING ${RXB540_PLATFORM})
+rxb540_add_library_objects(rxb540_shared_objects RXB540_BUILDING "${RXB540_PLATFORM}")
 if(WIN32)
   # Objects for a static link must not carry the DLL's export marks.
-  rxb540_add_library_objects(rxb540_static_objects RXB540_STATIC ${RXB540_PLATFORM})
+  rxb540_add_library_objects(rxb540_static_objects RXB540_STATIC "${RXB540_PLATFORM}")
+  set(rxb540_static_objects rxb540_static_objects)
 else()
   set(rxb540_static_objects rxb540_shared_objects)
 endif()
