@@ -18,8 +18,14 @@ add_custom_target(rxb540_mqtt_man_page ALL DEPENDS ${RXB540_MQTT_MAN_PAGE})
 install(FILES ${RXB540_MQTT_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT mqtt)
 
 # The program reads /etc/rxb540/mqtt.conf unless told otherwise; a /usr
-# install puts the file there (GNUInstallDirs maps /usr's etc to /etc).
-install(FILES packaging/mqtt/mqtt.conf DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/rxb540 COMPONENT mqtt)
+# install with the system's folders puts the file there (GNUInstallDirs maps
+# /usr's etc to /etc), any other below its prefix.
+if(RXB540_SYSTEM_PATHS)
+  set(RXB540_MQTT_CONFIG_DIR ${CMAKE_INSTALL_FULL_SYSCONFDIR}/rxb540)
+else()
+  set(RXB540_MQTT_CONFIG_DIR ${CMAKE_INSTALL_SYSCONFDIR}/rxb540)
+endif()
+install(FILES packaging/mqtt/mqtt.conf DESTINATION ${RXB540_MQTT_CONFIG_DIR} COMPONENT mqtt)
 
 # systemd's own folder for units of the system's packages, as its pkg-config
 # file names it (/lib/systemd/system on Debian 12, /usr/lib/systemd/system on

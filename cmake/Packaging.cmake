@@ -5,6 +5,10 @@
 include(GNUInstallDirs)
 
 option(RXB540_DEBIAN_PACKAGE "Install the files a Debian package carries (copyright, changelog)" OFF)
+# `cmake --install --prefix P` writes below P alone, so that anyone may install
+# anywhere. The system's own folders outside the prefix (/etc/udev/rules.d,
+# /etc/rxb540) are used only when asked for, as the package build does.
+option(RXB540_SYSTEM_PATHS "Install the udev rules and the bridge's configuration in the system's folders" OFF)
 
 if(TARGET rxb540)
   install(TARGETS rxb540 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT cli)
@@ -25,7 +29,7 @@ else()
 
   # udev reads its rules from /usr/lib/udev/rules.d (the system's packages)
   # and /etc/udev/rules.d (the local administrator's), never from /usr/local.
-  if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  if(CMAKE_INSTALL_PREFIX STREQUAL "/usr" OR NOT RXB540_SYSTEM_PATHS)
     set(RXB540_UDEV_RULES_DEFAULT "lib/udev/rules.d")
   else()
     set(RXB540_UDEV_RULES_DEFAULT "/etc/udev/rules.d")
@@ -113,7 +117,8 @@ else()
   set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME librxb540-dev)
   set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
   set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "librxb540-0 (= ${PROJECT_VERSION})")
-  set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SHLIBDEPS OFF)
+  # dpkg-shlibdeps: what librxb540-sim.so.0 (the simulated host's library) needs.
+  set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SHLIBDEPS ON)
   set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
       "C library for the RXB540 USB relay board - development files\nlibrxb540 lists the RXB540 relay boards attached to the host with their serial\nnumbers and interface paths, sets the relay state of one board and writes a\nnew serial number into a board, through a stable C interface.\n.\nThis package contains the header, the static library, and the files for\npkg-config and CMake's find_package.")
 endif()

@@ -18,7 +18,10 @@ while [ $# -gt 0 ]; do
 done
 scope=${1:-all}
 export DEBIAN_FRONTEND=noninteractive
-packages=(cmake g++ make libgtest-dev libgmock-dev)
+# The README's first command: the programs, the library and the bridge
+# (pkg-config finds libmosquitto), and Python with pytest for the Python
+# package's first run without a board.
+packages=(cmake g++ make libgtest-dev libgmock-dev pkg-config libmosquitto-dev python3 python3-pytest)
 # Each check may need more; it lists them in scripts/checks/<name>.packages.
 here=$(dirname "$0")
 for list in "$here"/checks/*.packages; do

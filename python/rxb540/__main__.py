@@ -71,7 +71,11 @@ def _set(args: List[bytes], err: BinaryIO) -> int:
 
 
 def main(argv: List[bytes], out: BinaryIO, err: BinaryIO) -> int:
-    if len(argv) >= 1 and argv[0] == b"list":
+    if argv[:1] in ([b"--help"], [b"-h"]):
+        # Asked for: the usage on standard output, and success.
+        out.write(usage().encode())
+        status = 0
+    elif len(argv) >= 1 and argv[0] == b"list":
         status = _list(out, err)
     elif len(argv) >= 1 and argv[0] == b"set":
         if len(argv) < 3:

@@ -29,7 +29,9 @@ def _text(raw: Optional[bytes]) -> str:
 
 def _check(code: int) -> None:
     if code != _errors.OK:
-        _errors.raise_for(code, _lib.rxb540_strerror(code) or b"")
+        # The system's reason first: the next call into the library may change it.
+        reason = _library.system_reason() if code == _errors.ERROR_PLATFORM else 0
+        _errors.raise_for(code, _lib.rxb540_strerror(code) or b"", reason)
 
 
 def library_version() -> str:
@@ -108,23 +110,31 @@ class Board:
         if isinstance(state, bool) or not isinstance(state, int) or not 0 <= state <= 255:
             raise ValueError(f"state must be an integer from 0 to 255, not {state!r}")
         with self._lock:
-            _check(_lib.rxb540_set_state(self._open_handle(), state))
-            self._state = state
+            self._write_state(state)
+
+    def _write_state(self, state: int) -> None:
+        # Called with the lock held.
+        _check(_lib.rxb540_set_state(self._open_handle(), state))
+        self._state = state
 
     def set_relay(self, relay: int, on: bool) -> None:
         """Switches one relay (1..8) and leaves the others as last written."""
         if isinstance(relay, bool) or not isinstance(relay, int) or not 1 <= relay <= 8:
             raise ValueError(f"relay must be an integer from 1 to 8, not {relay!r}")
-        self._open_handle()
-        state = self._state
-        if state is None:
-            raise _errors.StateUnknownError(
-                None,
-                "the board's state is unknown (it cannot be read back); "
-                "call set_state() first to write a whole state",
-            )
-        bit = 1 << (relay - 1)
-        self.set_state(state | bit if on else state & ~bit)
+        # Read, modify and write under one hold of the lock: the library call
+        # releases the interpreter lock, so another thread's relay would
+        # otherwise be lost between the read and the write.
+        with self._lock:
+            self._open_handle()
+            state = self._state
+            if state is None:
+                raise _errors.StateUnknownError(
+                    None,
+                    "the board's state is unknown (it cannot be read back); "
+                    "call set_state() first to write a whole state",
+                )
+            bit = 1 << (relay - 1)
+            self._write_state(state | bit if on else state & ~bit)
 
     def write_serial(self, serial: str) -> None:
         """Writes a new serial number: 1 to 11 of A-Z a-z 0-9 . _ - (not the keyword ANY)."""

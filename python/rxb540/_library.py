@@ -23,9 +23,16 @@ else:
     _SHIPPED = "librxb540.so.0"
     _SONAME = "librxb540.so.0"
 
+# librxb540 is not in Debian's archive: it comes from this project's
+# packages or a build of its source.
 _INSTALL_HINT = (
-    "install librxb540 (Debian: apt install librxb540-0), "
-    "or set RXB540_LIBRARY to the absolute path of the library"
+    "librxb540 comes from the rxb540 project, not from Debian's archive. In its source folder, either make "
+    "and install its packages:\n"
+    "  cmake --preset package && cmake --build --preset package -j2 && (cd build/package && cpack -G DEB)"
+    " && sudo apt install ./build/package/librxb540-0_*.deb\n"
+    "or build it and point RXB540_LIBRARY at it:\n"
+    "  cmake --preset release && cmake --build --preset release -j2"
+    " && export RXB540_LIBRARY=$PWD/build/release/librxb540.so.0"
 )
 
 
@@ -59,11 +66,23 @@ def _declare(lib: ctypes.CDLL) -> None:
         function.argtypes = argtypes
 
 
+def system_reason() -> int:
+    """The system's error number that the last library call of this thread left."""
+    if sys.platform == "win32":
+        return ctypes.get_last_error()
+    return ctypes.get_errno()
+
+
 def _try(path: str, tried: List[str]) -> Optional[ctypes.CDLL]:
     """Loads and checks one candidate; records why it was not taken."""
     try:
-        # CDLL (not PyDLL): every call releases the interpreter lock.
-        lib = ctypes.CDLL(path)
+        # CDLL (not PyDLL): every call releases the interpreter lock. The
+        # library leaves the system's reason for a failed listing in errno
+        # (Windows: the last error), which ctypes keeps per thread.
+        if sys.platform == "win32":
+            lib = ctypes.CDLL(path, use_last_error=True)
+        else:
+            lib = ctypes.CDLL(path, use_errno=True)
         _declare(lib)
     except (OSError, AttributeError) as error:
         tried.append(f"{path}: {error}")

@@ -37,13 +37,25 @@ check_abi() {
     echo "ABI: $so is librxb540.so.0 and exports exactly the $(wc -l <"$work/symbols-expected") listed symbols"
 }
 
+# librxb540.a defines nothing global but the rxb540_* functions (and what the
+# C++ runtime's templates emit), so its insides cannot clash with a program's.
+check_static_symbols() {
+    local others
+    others=$(nm -g --defined-only "$1" | awk 'NF == 3 { print $3 }' | grep -v '^rxb540_' | c++filt |
+        grep -Ev '^((typeinfo|typeinfo name|vtable|guard variable) for |[^ (:]+ )?(std|__gnu_cxx)::' || true)
+    [ -z "$others" ] || fail "$1 defines global symbols besides rxb540_*: $(echo "$others" | tr '\n' ' ')"
+    echo "static: $1 defines no global symbol but the rxb540_* functions"
+}
+
 cmake --preset release >/dev/null
-cmake --build --preset release -j2 --target rxb540_shared
+cmake --build --preset release -j2 --target rxb540_shared rxb540_static
 check_abi build/release/librxb540.so
+check_static_symbols build/release/librxb540.a
 
 cmake --preset library-sim >/dev/null
 cmake --build --preset library-sim
 check_abi build/library-sim/librxb540.so
+check_static_symbols build/library-sim/librxb540.a
 
 for compiler in "cc -std=c99 -x c" "c++ -std=c++11 -x c++"; do
     echo '#include <rxb540.h>' | $compiler -Wall -Wextra -pedantic -Werror -Iinclude -fsyntax-only - ||
@@ -51,9 +63,11 @@ for compiler in "cc -std=c99 -x c" "c++ -std=c++11 -x c++"; do
 done
 echo "header: compiles as C99 and C++11 with -Wall -Wextra -pedantic -Werror"
 
-# The example: the C block of docs/library.md.
-sed -n '/^```c$/,/^```$/{/^```/d;p}' docs/library.md >"$work/relays.c"
-[ -s "$work/relays.c" ] || fail "docs/library.md has no C example"
+# The example: examples/relays.c, which docs/library.md shows whole.
+cp examples/relays.c "$work/relays.c"
+sed -n '/^```c$/,/^```$/{/^```/d;p}' docs/library.md |
+    diff -u --label docs/library.md --label examples/relays.c - examples/relays.c >&2 ||
+    fail "the C example of docs/library.md is not examples/relays.c"
 
 prefix="$work/prefix"
 cmake --install build/library-sim --prefix "$prefix" >/dev/null
@@ -76,6 +90,15 @@ cmake -S tests/library/consumer -B "$work/consumer" -DCMAKE_PREFIX_PATH="$prefix
     fail "find_package(rxb540) fails on the install"
 cmake --build "$work/consumer" >/dev/null || fail "the example does not build with CMake"
 echo "consumers: the example built with pkg-config and CMake, shared and static"
+
+# A C program with a CloseHandle and a CopyText of its own, linked statically.
+# shellcheck disable=SC2046
+cc -std=c99 -Wall -Wextra -pedantic -Werror tests/library/own_names.c -o "$work/own-names" \
+    $(pkg-config --cflags rxb540) "$libdir/librxb540.a" $(pkg-config --static --libs-only-l rxb540 | sed 's/-lrxb540//') ||
+    fail "a program with its own CloseHandle and CopyText does not link with librxb540.a"
+cp examples/two-boards.host "$work/own.host"
+RXB540_SIM_HOST="$work/own.host" "$work/own-names" || fail "a program with its own CloseHandle and CopyText fails"
+grep -q 'serial=1700000001 state=5' "$work/own.host" || fail "the program's board did not get state 5"
 
 for program in relays-pc-shared consumer/relays-shared; do
     LD_LIBRARY_PATH=$libdir ldd "$work/$program" | grep "librxb540.so.0 => $libdir/" >/dev/null || fail "$program does not load $libdir/librxb540.so.0"

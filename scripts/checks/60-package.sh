@@ -93,8 +93,9 @@ for deb in "${debs[@]:0:2}"; do
     depends=$(dpkg-deb -f "$deb" Depends)
     [[ $depends =~ ^libc6(\ \([^\)]*\))?$ ]] || { echo "$deb depends on more than the C library: $depends"; exit 1; }
 done
+# librxb540-dev: and what its librxb540-sim.so.0 needs (the C and C++ runtimes).
 depends=$(dpkg-deb -f "${debs[2]}" Depends)
-[ "$depends" = "librxb540-0 (= $(dpkg-deb -f "${debs[2]}" Version))" ] ||
+[[ "$depends, " == "librxb540-0 (= $(dpkg-deb -f "${debs[2]}" Version)), "* && $depends == *libstdc++6* ]] ||
     { echo "librxb540-dev depends on: $depends"; exit 1; }
 [ "$(dpkg-deb -f "${debs[3]}" Architecture)" = all ] || { echo "python3-rxb540 is not Architecture: all"; exit 1; }
 depends=$(dpkg-deb -f "${debs[3]}" Depends)
@@ -113,7 +114,8 @@ for needed in "librxb540-0 (>= $(dpkg-deb -f "${debs[4]}" Version))" "libmosquit
 done
 [ "$(dpkg-deb --ctrl-tarfile "${debs[4]}" | tar -xO ./conffiles)" = /etc/rxb540/mqtt.conf ] ||
     { echo "rxb540-mqtt's conffiles are not /etc/rxb540/mqtt.conf alone"; exit 1; }
-echo "dependencies: rxb540 and librxb540-0 on the C library alone; librxb540-dev on librxb540-0 of its version;" \
+echo "dependencies: rxb540 and librxb540-0 on the C library alone; librxb540-dev on librxb540-0 of its version" \
+    "(and the C++ runtime for librxb540-sim);" \
     "rxb540-mqtt on librxb540-0, libmosquitto1, libsystemd0 and adduser, with its configuration as a conffile"
 
 # What of the packages is on this machine already: a package of one of their

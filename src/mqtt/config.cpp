@@ -95,7 +95,13 @@ bool LoadConfig(const std::string &path, const std::string &hostName, BridgeConf
                 std::string *error) {
     std::ifstream file(path);
     if (!file) {
-        *error = path + ": cannot read: " + std::strerror(errno);
+        const int reason = errno;
+        *error = path + ": cannot read: " + std::strerror(reason);
+        if (reason == ENOENT) {
+            *error +=
+                " (the example: packaging/mqtt/mqtt.conf in the source, which the rxb540-mqtt package "
+                "installs as /etc/rxb540/mqtt.conf; --config FILE names another)";
+        }
         return false;
     }
     std::map<std::string, int> lines;

@@ -121,6 +121,13 @@ TEST_F(ConfigFile, EachFaultNamesTheLineAndTheReason) {
     BridgeConfig config;
     EXPECT_EQ(Load("", &config, "..."),
               ": the host name \"...\" has no character of A-Z a-z 0-9 _ -: set host-id");
+    // Without a file, the one line says where an example is.
+    std::string error;
+    EXPECT_FALSE(LoadConfig("/nonexistent/mqtt.conf", "h", &config, &error));
+    EXPECT_EQ(error,
+              "/nonexistent/mqtt.conf: cannot read: No such file or directory (the example: "
+              "packaging/mqtt/mqtt.conf in the source, which the rxb540-mqtt package installs as "
+              "/etc/rxb540/mqtt.conf; --config FILE names another)");
 }
 
 TEST_F(ConfigFile, CredentialFilesReadableByOthersAreRefused) {

@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+import errno
+import os
 import re
 import threading
 from pathlib import Path
@@ -145,17 +147,44 @@ def test_boards_are_usable_from_several_threads(sim):
     assert sim.text().count("state=19") == 2 and sim.open_count() == 0
 
 
-def test_a_broken_host_is_a_platform_error_not_an_empty_list(sim):
-    sim.file.write_text("colour=red\n")
-    with pytest.raises(rxb540.Error) as caught:
-        rxb540.list_boards()
-    assert caught.value.code == -5
+def test_relays_switched_from_two_threads_are_both_kept(sim):
+    sim.load(board("A"))
+    with rxb540.open("A") as opened:
+        for trial in range(20):
+            opened.set_state(0)
+            start = threading.Barrier(2)
+            threads = [threading.Thread(target=lambda r=r: (start.wait(), opened.set_relay(r, True))) for r in (1, 2)]
+            for thread in threads:
+                thread.start()
+            for thread in threads:
+                thread.join()
+            assert opened.state == 3, f"trial {trial}: relay {2 if opened.state == 1 else 1} was lost"
+    assert sim.text().rstrip().endswith("state=3")
+
+
+@pytest.mark.parametrize(
+    "host,errno_value",
+    [("colour=red\n", errno.EINVAL), (None, errno.ENOENT)],
+)
+def test_a_host_that_cannot_be_listed_is_a_platform_error_with_the_system_reason(sim, host, errno_value):
+    if host is None:
+        sim.file.unlink()
+    else:
+        sim.file.write_text(host)
+    for attempt in (rxb540.list_boards, lambda: rxb540.open("ANY")):
+        with pytest.raises(rxb540.Error) as caught:
+            attempt()
+        assert caught.value.code == -5 and caught.value.errno == errno_value
+        assert str(caught.value) == caught.value.strerror == os.strerror(errno_value)
 
 
 @pytest.mark.parametrize("document", ["README.md", "docs/python.md"])
 def test_the_documented_example_runs(sim, document, capsys):
     sim.load(board("1700000001") + board("1700000002"))
-    text = (Path(__file__).resolve().parents[2] / document).read_text()
-    exec(compile(re.search(r"```python\n(.*?)```", text, re.S).group(1), document, "exec"), {})
+    root = Path(__file__).resolve().parents[2]
+    code = re.search(r"```python\n(.*?)```", (root / document).read_text(), re.S).group(1)
+    if document == "docs/python.md":
+        assert code == (root / "examples/relays.py").read_text(), "the page's example is not examples/relays.py"
+    exec(compile(code, document, "exec"), {})
     assert capsys.readouterr().out.startswith("1700000001 sim:0\n1700000002 sim:1\n")
     assert sim.text().splitlines()[1].endswith("state=7")
