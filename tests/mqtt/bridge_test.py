@@ -483,7 +483,7 @@ class Faults(BridgeCase):
             out.write("nameserver 127.0.0.153\noptions timeout:6 attempts:1\n")
         own_resolver = ["unshare", "--mount", "--", "sh", "-c", 'mount --bind "$0" /etc/resolv.conf && exec "$@"',
                         resolv]
-        bridge, host = self.start("h20", [board_line("S1")], wait=False, broker_host="broker.slow.example",
+        bridge, host = self.start("h20", [board_line("S1")], "allow-plaintext-password yes\n", wait=False, broker_host="broker.slow.example",
                                   wrapper=own_resolver)
         self.assertTrue(wait_until(lambda: "board S1 is attached" in bridge.log(), 3), bridge.log())
         time.sleep(0.5)  # the lookup is under way
