@@ -24,12 +24,8 @@ namespace {
 // its number too. File systems hand the inode number of an unlinked file out
 // again at once, so each stand-in also gets a modification time of its own in
 // 1970, which a file made later under a reused inode number never has.
-struct StandIn {
-    unsigned major;
-    unsigned minor;
-    struct timespec marker;
-};
-std::map<std::pair<dev_t, ino_t>, StandIn> g_standIns;
+// Each entry: ((major, minor), the time mark).
+std::map<std::pair<dev_t, ino_t>, std::pair<std::pair<unsigned, unsigned>, struct timespec>> g_standIns;
 long g_standInsMade = 0;
 
 bool StandInNumber(const struct stat &file, unsigned *major, unsigned *minor) {
@@ -37,13 +33,13 @@ bool StandInNumber(const struct stat &file, unsigned *major, unsigned *minor) {
     if (found == g_standIns.end()) {
         return false;
     }
-    if (file.st_mtim.tv_sec != found->second.marker.tv_sec ||
-        file.st_mtim.tv_nsec != found->second.marker.tv_nsec) {
+    const struct timespec &marker = found->second.second;
+    if (file.st_mtim.tv_sec != marker.tv_sec || file.st_mtim.tv_nsec != marker.tv_nsec) {
         g_standIns.erase(found);
         return false;
     }
-    *major = found->second.major;
-    *minor = found->second.minor;
+    *major = found->second.first.first;
+    *minor = found->second.first.second;
     return true;
 }
 
@@ -77,7 +73,7 @@ void AddStandInNode(const std::string &path, unsigned major, unsigned minor) {
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     struct stat file;
     ASSERT_EQ(stat(path.c_str(), &file), 0);
-    g_standIns[{file.st_dev, file.st_ino}] = {major, minor, marker};
+    g_standIns[{file.st_dev, file.st_ino}] = {{major, minor}, marker};
 }
 
 void AddCharDeviceEntry(const std::string &root, const std::string &deviceDir, const std::string &className,
