@@ -280,7 +280,10 @@ bool LinkCreate(MqttLink *link, const BridgeConfig &config, const std::string &s
     link->statusTopic = statusTopic;
     link->broker = config.brokerHost + ":" + std::to_string(config.brokerPort);
     link->handlers = handlers;
-    link->jitterSeed = static_cast<unsigned>(getpid()) ^ static_cast<unsigned>(MonotonicSeconds() * 1e6);
+    // Microseconds since boot, truncated to their low bits (a double beyond
+    // unsigned's range may not be converted to it directly).
+    const auto micros = static_cast<unsigned long long>(MonotonicSeconds() * 1e6);
+    link->jitterSeed = static_cast<unsigned>(getpid()) ^ static_cast<unsigned>(micros);
     return MakeClient(link, error);  // a setting that libmosquitto refuses stops the program at once
 }
 
