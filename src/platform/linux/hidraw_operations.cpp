@@ -119,7 +119,10 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFA
 }
 
 // The node is identified as CreateFileA identifies it, by the device number
-// that its path reaches; the attachment is the name of its HID device.
+// that its path reaches; the attachment is the name of its HID device. The
+// set is HDEVINFO as the platform contract declares it for every backend (the
+// Windows one hands it to SetupDi calls that take it as it is).
+// cppcheck-suppress constParameterPointer
 BOOL GetInterfaceAttachment(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData,
                             char *Buffer, DWORD BufferSize) {
     const HidrawNode *node = NodeOfInterface(DeviceInfoSet, DeviceInterfaceData);
