@@ -15,14 +15,10 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
 
-# The tracked and the new files, as they are in the working tree; outside a
-# git checkout, every file but the builds.
-if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
-    git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$work" 2>/dev/null ||
-        fail "cannot copy the source"
-else
-    tar --exclude=./build --exclude=./.git -cf - . | tar -C "$work" -xf - || fail "cannot copy the source"
-fi
+# The source as it is in the work tree.
+# shellcheck source=../copy-work-tree.sh
+. scripts/copy-work-tree.sh
+copy_work_tree "$work" || fail "cannot copy the source"
 as_user=()
 if [ "$(id -u)" = 0 ]; then
     chown -R nobody:nogroup "$work"

@@ -92,15 +92,11 @@ mkdir "$root"
 tar --numeric-owner -C "$root" -xzf "$tarball" || fail "cannot unpack $tarball"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 
-# The work tree as it is; outside a git checkout, every file but the builds.
+# The work tree as it is.
 mkdir -p "$root/work/rxb540"
-if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
-    git ls-files -z --cached --others --exclude-standard |
-        while IFS= read -r -d '' file; do [ ! -e "$file" ] || printf '%s\0' "$file"; done |
-        tar --null -T - -cf - | tar -C "$root/work/rxb540" -xf -
-else
-    tar --exclude=./build --exclude=./.git -cf - . | tar -C "$root/work/rxb540" -xf -
-fi
+# shellcheck source=../copy-work-tree.sh
+. scripts/copy-work-tree.sh
+copy_work_tree "$root/work/rxb540"
 
 cat >"$root/tmp/run-checks" <<'SCRIPT'
 set -eu
