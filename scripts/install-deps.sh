@@ -22,15 +22,36 @@ export DEBIAN_FRONTEND=noninteractive
 # (pkg-config finds libmosquitto), and Python with pytest for the Python
 # package's first run without a board.
 packages=(cmake g++ make libgtest-dev libgmock-dev pkg-config libmosquitto-dev python3 python3-pytest)
-# Each check may need more; it lists them in scripts/checks/<name>.packages.
+# Each check may need more; it lists them in scripts/checks/<name>.packages,
+# one package a line, the line's first word:
+#   package          always
+#   ?package         where the release has it (the check says what it skips
+#                    without it)
+#   package/command  unless the command is on the PATH already (npm: a
+#                    Node.js from another source brings its own, and Debian's
+#                    npm package conflicts with it)
+[ "$update" = no ] || apt-get update -qq
 here=$(dirname "$0")
 for list in "$here"/checks/*.packages; do
     [ -e "$list" ] && [ "$scope" != base ] || continue
     while read -r package _; do
-        case "$package" in ''|'#'*) ;; *) packages+=("$package") ;; esac
+        case "$package" in
+        ''|'#'*) ;;
+        '?'*)
+            package=${package#\?}
+            if apt-cache show "$package" >/dev/null 2>&1; then
+                packages+=("$package")
+            else
+                echo "not in this release, left out: $package"
+            fi
+            ;;
+        */*)
+            command -v "${package#*/}" >/dev/null || packages+=("${package%%/*}")
+            ;;
+        *) packages+=("$package") ;;
+        esac
     done <"$list"
 done
-[ "$update" = no ] || apt-get update -qq
 if [ "$simulate" = yes ]; then
     apt-get install --simulate -qq --no-install-recommends "${packages[@]}" >/dev/null
     echo "installable: ${packages[*]}"
