@@ -338,6 +338,7 @@ class Restore(BridgeCase):
         self.addCleanup(proxy.close)
         proxy.drop(refuse=True)
         self.tester.publish("rxb540/rs2/S1/state", "6", retain=True)
+        self.tester.publish("rxb540/rs2/S2/state", "3", retain=True)
         start = self.tester.mark()
         bridge, host = self.start("rs2", [board_line("S1")], port=proxy.port, wait=False)
         self.assertTrue(wait_until(lambda: "board S1 is attached" in bridge.log(), 3), bridge.log())
@@ -347,6 +348,14 @@ class Restore(BridgeCase):
         self.expect("rxb540/rs2/S1/state", "6", start, timeout=10)
         self.assertEqual(host.state("S1"), 6)
         self.assertEqual(len(host.reports()), 1)
+        proxy.drop(refuse=True)  # plugged in while the broker is away: restored from the snapshot read
+        host.write([board_line("S1", "state=6"), board_line("S2")])
+        self.assertTrue(wait_until(lambda: host.state("S2") == 3, 4), bridge.log())
+        start = self.tester.mark()
+        proxy.allow()
+        self.expect("rxb540/rs2/S2/state", "3", start, timeout=10)
+        self.expect("rxb540/rs2/S1/state", "6", start)
+        self.assertEqual(len(host.reports()), 2, "a reconnection writes nothing again")
 
 
 class Relays(BridgeCase):
