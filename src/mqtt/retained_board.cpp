@@ -150,7 +150,7 @@ void ForgetBoard(Bridge *bridge, const std::string &serial, const std::string &t
         PublishError(bridge, &topic, &payload, "no board can have the serial number " + serial);
         return;
     }
-    KnownBoard *board = FindBoard(&bridge->registry, serial);
+    const KnownBoard *board = FindBoard(&bridge->registry, serial);
     if (board != nullptr && board->present) {
         PublishError(bridge, &topic, &payload,
                      "board " + serial + " is attached: unplug it before forgetting it; nothing was cleared");
