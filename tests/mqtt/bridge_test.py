@@ -332,6 +332,12 @@ class Restore(BridgeCase):
         self.expect("rxb540/rs1/S3/availability", "offline", start)
         host.write([board_line("S1", "state=5"), board_line("S3")])
         self.assertTrue(wait_until(lambda: host.state("S3") == 9, 4), "plugged in again, it is restored")
+        start = self.tester.mark()  # plugged in again during a pulse: restored with the pulse over
+        self.command("rs1", "S3/relay/1/set", "PULSE 60000")
+        self.expect("rxb540/rs1/S3/state", "8", start)
+        host.write([board_line("S1", "state=5"), board_line("S3", "attachment=1")])
+        self.expect("rxb540/rs1/S3/state", "9", start)
+        self.assertEqual(host.state("S3"), 9)
 
     def test_a_bridge_that_starts_while_the_broker_is_down_waits_then_restores(self):
         proxy = FaultProxy(BROKER.port)
