@@ -212,6 +212,7 @@ class Boards(BridgeCase):
         host.write([board_line("S1", "state=3"), board_line("S4")])
         self.expect("rxb540/h3/boards", '["S1", "S4"]', start)
         self.expect("rxb540/h3/S4/availability", "online", start)
+        self.expect("rxb540/h3/S4/lwt", "Online", start)
         self.expect("rxb540/h3/S4/state", "3", start)
         self.command("h3", "S4/set", "8")
         self.expect("rxb540/h3/S4/state", "8", start)
@@ -219,11 +220,13 @@ class Boards(BridgeCase):
         start = self.tester.mark()
         host.write([board_line("S1", "state=3")])
         self.expect("rxb540/h3/S4/availability", "offline", start)
+        self.expect("rxb540/h3/S4/lwt", "Offline", start)
         self.expect("rxb540/h3/boards", '["S1"]', start)
         self.command("h3", "S4/set", "1", expect_error="not attached")
         start = self.tester.mark()
         host.write([board_line("S4", "state=8"), board_line("S1", "state=3")])
         self.expect("rxb540/h3/S4/availability", "online", start)
+        self.expect("rxb540/h3/S4/lwt", "Online", start)
         self.expect("rxb540/h3/boards", '["S4", "S1"]', start)
 
         start = self.tester.mark()
@@ -318,8 +321,8 @@ class Connection(BridgeCase):
         start = self.tester.mark()
         self.assertEqual(stopped.stop(signal.SIGTERM), 0)
         self.expect("rxb540/h7/status", "offline", start)
-        offline = [m.topic for m in self.tester.since(start) if m.payload == "offline"]
-        self.assertEqual(offline, ["rxb540/h7/S1/availability", "rxb540/h7/status"],
+        offline = [m.topic for m in self.tester.since(start) if m.payload.lower() == "offline"]
+        self.assertEqual(offline, ["rxb540/h7/S1/availability", "rxb540/h7/S1/lwt", "rxb540/h7/status"],
                          "each board present is offline before the bridge")
         with open(host.log) as log:
             events = [line.split()[0] for line in log if line.strip()]
@@ -437,7 +440,7 @@ class Faults(BridgeCase):
         self.expect("rxb540/h15/S2/availability", "online", start, timeout=10)
         time.sleep(1.5)  # anything the old connection left would come after the snapshot
         retained = self.retained("rxb540/h15/#")
-        self.assertEqual(retained["rxb540/h15/S2/availability"], "online")
+        self.assertEqual((retained["rxb540/h15/S2/availability"], retained["rxb540/h15/S2/lwt"]), ("online", "Online"))
         self.assertEqual(retained["rxb540/h15/boards"], '["S1", "S2"]')
         health = json.loads(retained["rxb540/h15/health"])
         self.assertEqual((health["connects"], health["boards"]), (2, 2), health)
