@@ -58,7 +58,7 @@ class Labgrid(unittest.TestCase):
         with open(self.environment, "w") as out:
             out.write(yaml)
         self.host = Host(folder, "lab", [board_line(self.serial)])
-        self.bridge = Bridge(folder, self.host, self.host_id, PORT, "initial-state 0\nrelays 4\n")
+        self.bridge = Bridge(folder, self.host, self.host_id, PORT, "relays 4\n")  # restores: a known state
         self.addCleanup(self.bridge.stop)
 
     def relay_on(self):
@@ -85,6 +85,9 @@ class Labgrid(unittest.TestCase):
         bit = 1 << (self.relay - 1)
         self.assertTrue(wait_until(lambda: self.states_since(start)[-2:] == [0, bit], 2),
                         "off, then on again: %s" % self.states_since(start))
+
+        errors = [m for m in self.watcher.since(0) if m.topic == "rxb540/%s/error" % self.host_id]
+        self.assertEqual(errors, [], "get's empty publish is a query, no error")
 
         self.host.write([])  # unplugged: Offline on the lwt
         target.await_resources([target.get_resource("TasmotaPowerPort", wait_avail=False)], timeout=6.0, avail=False)
