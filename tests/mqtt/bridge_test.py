@@ -14,9 +14,10 @@ from unittest import mock
 
 import harness
 from fault_proxy import FaultProxy
+from ha_schema import SCHEMAS, schema_faults
 from harness import Bridge, Host, board_line, wait_until
 
-HOST_IDS = ["h%d" % n for n in range(1, 21)] + ["svc1", "unread1", "replug1", "rs1", "rs2", "rl1", "pb1", "fg1"]
+HOST_IDS = ["h%d" % n for n in range(1, 21)] + ["svc1", "unread1", "replug1", "rs1", "rs2", "rl1", "pb1", "fg1", "ha1"]
 FOLDER = None
 BROKER = None
 
@@ -559,6 +560,21 @@ class HomeAssistantAndFleet(BridgeCase):
         host.write([board_line("S2"), board_line("S1", "state=2")])
         self.expect("rxb540/fg1/S1/state", "0", start)  # a new board: nothing retained to restore
 
+
+    def test_every_discovery_message_fits_home_assistants_documented_schema(self):
+        start = self.tester.mark()
+        self.start("ha1", [board_line("S.1"), board_line("S2")],
+                   'board S.1 name Rack "A" \u00e9t\u00e9\nboard S.1 relay 8 Pump\\1\nboard S2 relays 3\n')
+        topics = {"homeassistant/%s/rxb540_ha1_%s/relay%d%s/config" % (component, node, relay, suffix)
+                  for component, suffix in (("switch", ""), ("button", "_pulse"))
+                  for node, relays in (("S_1", 8), ("S2", 3)) for relay in range(1, relays + 1)}
+        self.assertTrue(wait_until(lambda: topics <= {m.topic for m in self.tester.since(start)}, 5))
+        for message in self.tester.since(start):
+            if message.topic.startswith("homeassistant/") and message.payload:
+                with self.subTest(topic=message.topic):
+                    component = message.topic.split("/")[1]
+                    self.assertIn(message.topic, topics)
+                    self.assertEqual(schema_faults(json.loads(message.payload), SCHEMAS[component]), [])
 
     def test_two_bridges_with_their_own_host_ids_on_one_broker(self):
         _, first = self.start("h12", [board_line("SAME")], "discovery-prefix none\n")
