@@ -570,7 +570,7 @@ class HomeAssistantAndFleet(BridgeCase):
                   for node, relays in (("S_1", 8), ("S2", 3)) for relay in range(1, relays + 1)}
         self.assertTrue(wait_until(lambda: topics <= {m.topic for m in self.tester.since(start)}, 5))
         for message in self.tester.since(start):
-            if message.topic.startswith("homeassistant/") and message.payload:
+            if "/rxb540_ha1_" in message.topic and message.payload:
                 with self.subTest(topic=message.topic):
                     component = message.topic.split("/")[1]
                     self.assertIn(message.topic, topics)
