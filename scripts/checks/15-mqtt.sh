@@ -27,6 +27,26 @@ cd tests/mqtt || fail "tests/mqtt is missing"
 export PYTHONDONTWRITEBYTECODE=1 RXB540_MQTT_PROGRAM=$program
 timeout 300 /usr/bin/python3 bridge_test.py || fail "the bridge's process tests failed (see above)"
 
+# labgrid's own power driver against the bridge. It connects to port 1883
+# only, so its broker gets a network namespace of its own (as root, or as
+# the root of a user namespace of its own), where port 1883 is free.
+if ! /usr/bin/python3 -c "import labgrid" 2>/dev/null; then
+    ! apt-cache show python3-labgrid >/dev/null 2>&1 || fail "python3-labgrid is missing (scripts/checks/15-mqtt.packages)"
+    echo "15-mqtt: labgrid's driver case skipped: this release has no python3-labgrid (Debian 12 has it, and the check runs the case there)"
+else
+    namespace=(unshare -n)
+    [ "$(id -u)" -eq 0 ] || namespace=(unshare -rn)
+    command -v ip >/dev/null || fail "ip is missing (iproute2, scripts/checks/15-mqtt.packages)"
+    if "${namespace[@]}" true 2>/dev/null; then
+        timeout 120 "${namespace[@]}" sh -c 'ip link set lo up && exec "$@"' sh /usr/bin/python3 labgrid_test.py ||
+            fail "labgrid's power driver case failed (see above)"
+    elif [ "$(id -u)" -eq 0 ]; then
+        fail "labgrid's driver case: unshare -n refused a network namespace to root"
+    else
+        echo "15-mqtt: labgrid's driver case skipped: this user may not make a network namespace (unshare -rn); run the check as root"
+    fi
+fi
+
 # The command, board, restore and relay cases again with every bridge under valgrind
 # memcheck: no memory error, no leak of any kind (but OpenSSL's own, in
 # valgrind.supp), no descriptor left open at the clean stop that ends each.

@@ -22,6 +22,12 @@ std::string JsonOrNull(const std::string *text) {
     return text != nullptr ? JsonString(ShortenedPayload(*text, ERROR_PAYLOAD_LIMIT)) : "null";
 }
 
+// A board's availability, on its own topic and on the lwt topic in Tasmota's spelling.
+void PublishAvailability(Bridge *bridge, const std::string &serial, bool online) {
+    LinkPublish(&bridge->link, AvailabilityTopic(bridge->names, serial), online ? "online" : "offline", true);
+    LinkPublish(&bridge->link, LwtTopic(bridge->names, serial), online ? "Online" : "Offline", true);
+}
+
 void PublishDiscovery(Bridge *bridge, const KnownBoard &board) {
     const std::string &prefix = bridge->config.discoveryPrefix;
     if (prefix.empty()) {
@@ -71,7 +77,7 @@ void BridgeStop(Bridge *bridge) {
     // The will covers B/status alone; on a clean stop every board says so too.
     for (const KnownBoard &board : bridge->registry.boards) {
         if (board.present) {
-            LinkPublish(&bridge->link, AvailabilityTopic(bridge->names, board.serial), "offline", true);
+            PublishAvailability(bridge, board.serial, false);
         }
     }
     LinkStop(&bridge->link);
@@ -93,8 +99,7 @@ void PublishHealth(Bridge *bridge) {
 }
 
 void PublishBoard(Bridge *bridge, const KnownBoard &board) {
-    LinkPublish(&bridge->link, AvailabilityTopic(bridge->names, board.serial),
-                board.present ? "online" : "offline", true);
+    PublishAvailability(bridge, board.serial, board.present);
     LinkPublish(&bridge->link, InfoTopic(bridge->names, board.serial),
                 InfoPayload(SettingsFor(bridge->config, board.serial)), true);
     PublishBoardState(bridge, board);
@@ -178,7 +183,7 @@ void BridgeScan(Bridge *bridge) {
     for (const std::string &serial : changes.unplugged) {
         LogEvent("board %s is gone", serial.c_str());
         DropReturnsOfUnplugged(bridge, serial);
-        LinkPublish(&bridge->link, AvailabilityTopic(bridge->names, serial), "offline", true);
+        PublishAvailability(bridge, serial, false);
     }
     for (const std::string &serial : changes.plugged) {
         DropReturnsOfUnplugged(bridge, serial);  // plugged in again between two scans

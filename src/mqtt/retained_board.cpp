@@ -157,8 +157,9 @@ void ForgetBoard(Bridge *bridge, const std::string &serial, const std::string &t
         return;
     }
     LogEvent("forgetting board %s: clearing its retained topics", serial.c_str());
-    for (const std::string &cleared : {AvailabilityTopic(bridge->names, serial),
-                                       StateTopic(bridge->names, serial), InfoTopic(bridge->names, serial)}) {
+    for (const std::string &cleared :
+         {AvailabilityTopic(bridge->names, serial), LwtTopic(bridge->names, serial),
+          StateTopic(bridge->names, serial), InfoTopic(bridge->names, serial)}) {
         LinkPublish(&bridge->link, cleared, "", true);
     }
     ClearRelaysFrom(bridge, serial, 1);

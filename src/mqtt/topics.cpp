@@ -24,6 +24,10 @@ std::string AvailabilityTopic(const TopicNames &names, const std::string &serial
     return names.base + "/" + serial + "/availability";
 }
 
+std::string LwtTopic(const TopicNames &names, const std::string &serial) {
+    return names.base + "/" + serial + "/lwt";
+}
+
 std::string StateTopic(const TopicNames &names, const std::string &serial) {
     return names.base + "/" + serial + "/state";
 }

@@ -16,6 +16,9 @@ std::string BoardsTopic(const TopicNames &names);
 std::string ErrorTopic(const TopicNames &names);
 std::string HealthTopic(const TopicNames &names);
 std::string AvailabilityTopic(const TopicNames &names, const std::string &serial);
+// The availability again in Tasmota's spelling ("Online" / "Offline"), for
+// clients made for Tasmota devices (labgrid's TasmotaPowerPort).
+std::string LwtTopic(const TopicNames &names, const std::string &serial);
 std::string StateTopic(const TopicNames &names, const std::string &serial);
 std::string RelayTopic(const TopicNames &names, const std::string &serial, int relay);
 std::string StateCommandTopic(const TopicNames &names, const std::string &serial);

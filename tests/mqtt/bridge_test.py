@@ -14,9 +14,10 @@ from unittest import mock
 
 import harness
 from fault_proxy import FaultProxy
+from ha_schema import SCHEMAS, schema_faults
 from harness import Bridge, Host, board_line, wait_until
 
-HOST_IDS = ["h%d" % n for n in range(1, 21)] + ["svc1", "unread1", "replug1", "rs1", "rs2", "rl1", "pb1", "fg1"]
+HOST_IDS = ["h%d" % n for n in range(1, 21)] + ["svc1", "unread1", "replug1", "rs1", "rs2", "rl1", "pb1", "fg1", "ha1"]
 FOLDER = None
 BROKER = None
 
@@ -229,6 +230,7 @@ class Boards(BridgeCase):
         host.write([board_line("S1", "state=3"), board_line("S4")])
         self.expect("rxb540/h3/boards", '["S1", "S4"]', start)
         self.expect("rxb540/h3/S4/availability", "online", start)
+        self.expect("rxb540/h3/S4/lwt", "Online", start)
         self.expect("rxb540/h3/S4/state", "3", start)
         self.command("h3", "S4/set", "8")
         self.expect("rxb540/h3/S4/state", "8", start)
@@ -236,11 +238,13 @@ class Boards(BridgeCase):
         start = self.tester.mark()
         host.write([board_line("S1", "state=3")])
         self.expect("rxb540/h3/S4/availability", "offline", start)
+        self.expect("rxb540/h3/S4/lwt", "Offline", start)
         self.expect("rxb540/h3/boards", '["S1"]', start)
         self.command("h3", "S4/set", "1", expect_error="not attached")
         start = self.tester.mark()
         host.write([board_line("S4", "state=8"), board_line("S1", "state=3")])
         self.expect("rxb540/h3/S4/availability", "online", start)
+        self.expect("rxb540/h3/S4/lwt", "Online", start)
         self.expect("rxb540/h3/boards", '["S4", "S1"]', start)
 
         start = self.tester.mark()
@@ -445,8 +449,8 @@ class Connection(BridgeCase):
         start = self.tester.mark()
         self.assertEqual(stopped.stop(signal.SIGTERM), 0)
         self.expect("rxb540/h7/status", "offline", start)
-        offline = [m.topic for m in self.tester.since(start) if m.payload == "offline"]
-        self.assertEqual(offline, ["rxb540/h7/S1/availability", "rxb540/h7/status"],
+        offline = [m.topic for m in self.tester.since(start) if m.payload.lower() == "offline"]
+        self.assertEqual(offline, ["rxb540/h7/S1/availability", "rxb540/h7/S1/lwt", "rxb540/h7/status"],
                          "each board present is offline before the bridge")
         with open(host.log) as log:
             events = [line.split()[0] for line in log if line.strip()]
@@ -572,6 +576,21 @@ class HomeAssistantAndFleet(BridgeCase):
         self.expect("rxb540/fg1/S1/state", "0", start)  # a new board: nothing retained to restore
 
 
+    def test_every_discovery_message_fits_home_assistants_documented_schema(self):
+        start = self.tester.mark()
+        self.start("ha1", [board_line("S.1"), board_line("S2")],
+                   'board S.1 name Rack "A" \u00e9t\u00e9\nboard S.1 relay 8 Pump\\1\nboard S2 relays 3\n')
+        topics = {"homeassistant/%s/rxb540_ha1_%s/relay%d%s/config" % (component, node, relay, suffix)
+                  for component, suffix in (("switch", ""), ("button", "_pulse"))
+                  for node, relays in (("S_1", 8), ("S2", 3)) for relay in range(1, relays + 1)}
+        self.assertTrue(wait_until(lambda: topics <= {m.topic for m in self.tester.since(start)}, 5))
+        for message in self.tester.since(start):
+            if "/rxb540_ha1_" in message.topic and message.payload:
+                with self.subTest(topic=message.topic):
+                    component = message.topic.split("/")[1]
+                    self.assertIn(message.topic, topics)
+                    self.assertEqual(schema_faults(json.loads(message.payload), SCHEMAS[component]), [])
+
     def test_two_bridges_with_their_own_host_ids_on_one_broker(self):
         _, first = self.start("h12", [board_line("SAME")], "discovery-prefix none\n")
         _, second = self.start("h13", [board_line("SAME")], "discovery-prefix none\n")
@@ -612,7 +631,7 @@ class Faults(BridgeCase):
         self.expect("rxb540/h15/S2/availability", "online", start, timeout=10)
         time.sleep(1.5)  # anything the old connection left would come after the snapshot
         retained = self.retained("rxb540/h15/#")
-        self.assertEqual(retained["rxb540/h15/S2/availability"], "online")
+        self.assertEqual((retained["rxb540/h15/S2/availability"], retained["rxb540/h15/S2/lwt"]), ("online", "Online"))
         self.assertEqual(retained["rxb540/h15/boards"], '["S1", "S2"]')
         health = json.loads(retained["rxb540/h15/health"])
         self.assertEqual((health["connects"], health["boards"]), (2, 2), health)
