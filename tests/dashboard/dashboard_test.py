@@ -8,14 +8,12 @@ import shutil
 import sys
 import time
 
-from selenium import webdriver
 from selenium.common.exceptions import NoAlertPresentException
-from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "mqtt"))
 import harness  # noqa: E402
-from example_config import example_listener  # noqa: E402
+from rig import chromium, example_listener  # noqa: E402
 
 PAGE_DIR, SOURCE_DIR = sys.argv[1], sys.argv[2]
 SCREENSHOTS = sys.argv[3] if len(sys.argv) > 3 else ""
@@ -167,17 +165,6 @@ CASES = [case_login, case_names, case_hostile_name, case_click, case_pulse, case
          case_unplug]
 
 
-def browser():
-    options = webdriver.ChromeOptions()
-    options.binary_location = shutil.which("chromium") or "/usr/bin/chromium"
-    for argument in ("--headless=new", "--disable-gpu", "--window-size=1280,800", "--lang=en"):
-        options.add_argument(argument)
-    if os.geteuid() == 0:
-        options.add_argument("--no-sandbox")
-    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-    return webdriver.Chrome(service=Service(shutil.which("chromedriver") or "/usr/bin/chromedriver"), options=options)
-
-
 def main():
     folder = harness.temporary_folder()
     with open(os.path.join(SOURCE_DIR, "packaging/dashboard/dashboard.acl")) as acl:
@@ -193,7 +180,7 @@ def main():
             rig["bridges"].append(harness.Bridge(folder, host, host_id, broker.port, bridge_settings(host_id, folder)))
         rig["tester"] = broker.tester()
         rig["tester"].subscribe("rxb540/#")
-        driver = browser()
+        driver = chromium()
         page = Page(driver, "http://127.0.0.1:%d/" % broker.ws_port)
         for case in CASES:
             try:
