@@ -27,7 +27,7 @@ cd tests/mqtt || fail "tests/mqtt is missing"
 export PYTHONDONTWRITEBYTECODE=1 RXB540_MQTT_PROGRAM=$program
 timeout 300 /usr/bin/python3 bridge_test.py || fail "the bridge's process tests failed (see above)"
 
-# The command and board cases again with every bridge under valgrind
+# The command, board, restore and relay cases again with every bridge under valgrind
 # memcheck: no memory error, no leak of any kind (but OpenSSL's own, in
 # valgrind.supp), no descriptor left open at the clean stop that ends each.
 # A finding makes the bridge end with status 99, which fails its case; the
@@ -38,12 +38,12 @@ trap 'rm -rf "$logs"' EXIT
 cases_passed=true
 RXB540_TEST_WRAPPER="valgrind --tool=memcheck --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=all
  --num-callers=40 --track-fds=yes --error-exitcode=99 --suppressions=$PWD/valgrind.supp --log-file=$logs/%p.log" \
-    timeout 600 /usr/bin/python3 bridge_test.py Commands Boards || cases_passed=false
+    timeout 600 /usr/bin/python3 bridge_test.py Commands Boards Restore Relays || cases_passed=false
 runs=$(find "$logs" -name '*.log' | wc -l)
 # shellcheck source=../valgrind-logs.sh
 . ../../scripts/valgrind-logs.sh
 bad=$(count_valgrind_problems "$logs")
-$cases_passed || fail "the bridge's command and board cases failed under valgrind (see above)"
+$cases_passed || fail "the bridge's command, board, restore and relay cases failed under valgrind (see above)"
 [ "$runs" -gt 0 ] || fail "no bridge ran under valgrind"
 [ "$bad" -eq 0 ] || fail "valgrind found problems in $bad of $runs bridge runs"
 echo "valgrind: $runs bridge runs clean"

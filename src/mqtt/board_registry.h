@@ -20,8 +20,9 @@ struct KnownBoard {
     bool present = false;
     bool stateKnown = false;  // false until the bridge wrote a state that the board took
     unsigned char state = 0;
-    std::string attachment;   // as last seen
-    bool unreadable = false;  // present, but its strings could not be read at the last scan
+    std::string attachment;        // as last seen
+    bool unreadable = false;       // present, but its strings could not be read at the last scan
+    bool awaitingRestore = false;  // to be restored once the broker's retained state is known
 };
 
 struct BoardRegistry {

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
 #include "mqtt/board_io.h"
 #include "mqtt/ha_discovery.h"
@@ -21,26 +22,28 @@ std::string JsonOrNull(const std::string *text) {
     return text != nullptr ? JsonString(ShortenedPayload(*text, ERROR_PAYLOAD_LIMIT)) : "null";
 }
 
-void PublishBoards(Bridge *bridge) {
-    LinkPublish(&bridge->link, BoardsTopic(bridge->names), JsonStringArray(bridge->registry.bridged), true);
-}
-
 void PublishDiscovery(Bridge *bridge, const KnownBoard &board) {
     const std::string &prefix = bridge->config.discoveryPrefix;
     if (prefix.empty()) {
         return;
     }
-    for (int relay = 1; relay <= bridge->config.relays; ++relay) {
-        LinkPublish(&bridge->link, DiscoveryTopic(prefix, bridge->config.hostId, board.serial, relay),
-                    DiscoveryPayload(bridge->names, bridge->config.hostId, board.serial, relay), true);
+    const std::string &hostId = bridge->config.hostId;
+    const BoardSettings settings = SettingsFor(bridge->config, board.serial);
+    for (int relay = 1; relay <= settings.relays; ++relay) {
+        LinkPublish(&bridge->link, DiscoveryTopic(prefix, hostId, board.serial, relay),
+                    DiscoveryPayload(bridge->names, hostId, board.serial, settings, relay), true);
+        LinkPublish(&bridge->link, ButtonDiscoveryTopic(prefix, hostId, board.serial, relay),
+                    ButtonDiscoveryPayload(bridge->names, hostId, board.serial, settings, relay), true);
     }
 }
 
 void BoardPlugged(Bridge *bridge, KnownBoard *board) {
     LogEvent("board %s is attached at %s", board->serial.c_str(), board->path.c_str());
-    if (bridge->config.initialState >= 0) {
-        ApplyState(bridge, board, static_cast<unsigned char>(bridge->config.initialState), nullptr, nullptr);
+    const int initialState = SettingsFor(bridge->config, board->serial).initialState;
+    if (initialState >= 0) {
+        ApplyState(bridge, board, static_cast<unsigned char>(initialState), nullptr, nullptr);
     }
+    RestoreOrWait(bridge, board);
     PublishBoard(bridge, *board);
     PublishDiscovery(bridge, *board);
 }
@@ -58,7 +61,13 @@ bool BridgeStart(Bridge *bridge, const BridgeConfig &config, std::string *error)
     return LinkCreate(&bridge->link, config, StatusTopic(bridge->names), handlers, error);
 }
 
+void PublishBoards(Bridge *bridge) {
+    LinkPublish(&bridge->link, BoardsTopic(bridge->names), JsonStringArray(bridge->registry.bridged), true);
+}
+
 void BridgeStop(Bridge *bridge) {
+    // A pulse under way ends now: its relay is not left switched over.
+    RunReturns(bridge, std::numeric_limits<double>::infinity());
     // The will covers B/status alone; on a clean stop every board says so too.
     for (const KnownBoard &board : bridge->registry.boards) {
         if (board.present) {
@@ -86,18 +95,21 @@ void PublishHealth(Bridge *bridge) {
 void PublishBoard(Bridge *bridge, const KnownBoard &board) {
     LinkPublish(&bridge->link, AvailabilityTopic(bridge->names, board.serial),
                 board.present ? "online" : "offline", true);
+    LinkPublish(&bridge->link, InfoTopic(bridge->names, board.serial),
+                InfoPayload(SettingsFor(bridge->config, board.serial)), true);
     PublishBoardState(bridge, board);
 }
 
 void PublishBoardState(Bridge *bridge, const KnownBoard &board) {
+    if (board.awaitingRestore) {
+        return;  // "unknown" would overwrite the retained state before it was read
+    }
     MqttLink *link = &bridge->link;
     LinkPublish(link, StateTopic(bridge->names, board.serial),
                 board.stateKnown ? std::to_string(board.state) : "unknown", true);
-    for (int relay = 1; relay <= bridge->config.relays; ++relay) {
-        const char *value = !board.stateKnown                         ? "None"
-                            : ((board.state >> (relay - 1)) & 1) != 0 ? "ON"
-                                                                      : "OFF";
-        LinkPublish(link, RelayTopic(bridge->names, board.serial, relay), value, true);
+    const int relays = SettingsFor(bridge->config, board.serial).relays;
+    for (int relay = 1; relay <= relays; ++relay) {
+        LinkPublish(link, RelayTopic(bridge->names, board.serial, relay), RelayValue(board, relay), true);
     }
 }
 
@@ -130,6 +142,10 @@ bool ApplyState(Bridge *bridge, KnownBoard *board, unsigned char state, const st
     }
     board->state = state;
     board->stateKnown = true;
+    board->awaitingRestore = false;
+    RetainedBoard &retained = bridge->retained[board->serial];
+    retained.hasState = true;
+    retained.state = state;
     LogEvent("board %s: state %u", board->serial.c_str(), static_cast<unsigned>(state));
     PublishBoardState(bridge, *board);
     return true;
@@ -161,6 +177,7 @@ void BridgeScan(Bridge *bridge) {
     }
     for (const std::string &serial : changes.unplugged) {
         LogEvent("board %s is gone", serial.c_str());
+        DropReturnsOfUnplugged(bridge, serial);
         LinkPublish(&bridge->link, AvailabilityTopic(bridge->names, serial), "offline", true);
     }
     for (const std::string &serial : changes.plugged) {
@@ -175,8 +192,10 @@ void BridgeConnected(void *context) {
     Bridge *bridge = BridgeOf(context);
     MqttLink *link = &bridge->link;
     ++bridge->counts.connects;
+    StartSnapshot(bridge);
     LinkSubscribe(link, StateCommandFilter(bridge->names));
     LinkSubscribe(link, RelayCommandFilter(bridge->names));
+    LinkSubscribe(link, ForgetCommandFilter(bridge->names));
     if (!bridge->config.discoveryPrefix.empty()) {
         LinkSubscribe(link, DiscoveryStatusTopic(bridge->config.discoveryPrefix));
     }

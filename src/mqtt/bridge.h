@@ -4,7 +4,9 @@
 #ifndef RXB540_MQTT_BRIDGE_H
 #define RXB540_MQTT_BRIDGE_H
 
+#include <map>
 #include <string>
+#include <vector>
 
 #include "mqtt/board_registry.h"
 #include "mqtt/config.h"
@@ -18,6 +20,22 @@ struct BridgeCounts {
     unsigned long connects = 0;  // connections the broker accepted
 };
 
+// What the broker retained for a board, as read after the last connection
+// and kept up to date with what the bridge publishes since.
+struct RetainedBoard {
+    bool hasState = false;
+    unsigned char state = 0;
+    int infoRelays = 0;  // the relays that B/<serial>/info named; 0 when none
+};
+
+// A relay to be switched back at the end of its pulse.
+struct PendingReturn {
+    std::string serial;
+    int relay = 0;
+    bool on = false;
+    double due = 0;  // monotonic seconds
+};
+
 struct Bridge {
     BridgeConfig config;
     TopicNames names;
@@ -28,6 +46,10 @@ struct Bridge {
     double started = 0;
     BridgeCounts counts;
     bool listingFailed = false;
+    bool snapshotDone = false;  // the retained states and infos of this connection are read
+    std::string syncToken;      // the marker that ends the snapshot
+    std::map<std::string, RetainedBoard> retained;
+    std::vector<PendingReturn> returns;
 };
 
 // Sets up the topic names and the link (not yet connecting).
@@ -43,7 +65,10 @@ void BridgeConnected(void *bridge);
 // A message on one of the bridge's subscriptions (bridge_commands.cpp).
 void BridgeMessage(void *bridge, const std::string &topic, const std::string &payload, bool retained);
 
-// The retained topics of one board: availability, state, relays.
+// B/boards: the bridged boards' serials.
+void PublishBoards(Bridge *bridge);
+
+// The retained topics of one board: availability, info, state, relays.
 void PublishBoard(Bridge *bridge, const KnownBoard &board);
 // Its state and relays only.
 void PublishBoardState(Bridge *bridge, const KnownBoard &board);
@@ -60,6 +85,39 @@ void PublishError(Bridge *bridge, const std::string *topic, const std::string *p
 // the new state and relays. False (with an error published) otherwise.
 bool ApplyState(Bridge *bridge, KnownBoard *board, unsigned char state, const std::string *topic,
                 const std::string *payload);
+
+// The retained snapshot (retained_board.cpp): subscribes to the boards'
+// states and infos and sends the marker; records what it brings; at the
+// marker restores the boards that wait for it and clears relays no longer
+// bridged.
+void StartSnapshot(Bridge *bridge);
+// True when the message belonged to the snapshot (and was handled).
+bool SnapshotMessage(Bridge *bridge, const std::string &topic, const std::string &payload, bool retained);
+// A board first seen: restores it when the snapshot is there, else waits.
+void RestoreOrWait(Bridge *bridge, KnownBoard *board);
+// B/<serial>/forget: clears every retained topic of a board not attached.
+void ForgetBoard(Bridge *bridge, const std::string &serial, const std::string &topic,
+                 const std::string &payload);
+
+// Relays (relay_switch.cpp). Switches one relay of a present board with a
+// known state, first switching off the others of its interlock groups (a
+// report of its own). False after an error.
+bool SwitchRelay(Bridge *bridge, KnownBoard *board, int relay, bool on, const std::string *topic,
+                 const std::string *payload);
+// Switches the relay over and schedules its return after milliseconds.
+void StartPulse(Bridge *bridge, KnownBoard *board, int relay, long milliseconds, const std::string *topic,
+                const std::string *payload);
+// Cancels the returns of the relays in mask (bit n-1 for relay n).
+void CancelReturns(Bridge *bridge, const std::string &serial, unsigned mask);
+// Carries out the returns due by now; the time of the next one.
+void RunReturns(Bridge *bridge, double now);
+double NextReturn(const Bridge *bridge);
+// A board unplugged: its returns are dropped, and what it is restored to
+// when it comes back is the state with the pulses over.
+void DropReturnsOfUnplugged(Bridge *bridge, const std::string &serial);
+
+// "ON", "OFF", or "None" while the state is unknown.
+const char *RelayValue(const KnownBoard &board, int relay);
 
 // B/health, retained: a JSON object of the uptime and the counts.
 void PublishHealth(Bridge *bridge);

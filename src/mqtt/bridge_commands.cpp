@@ -1,5 +1,6 @@
 // The messages that reach the bridge: commands for the boards, and Home
 // Assistant's status.
+#include "mqtt/board_settings.h"
 #include "mqtt/bridge.h"
 #include "mqtt/ha_discovery.h"
 #include "mqtt/log.h"
@@ -32,8 +33,30 @@ void HandleStateCommand(Bridge *bridge, const CommandTopic &command, const std::
         return;
     }
     KnownBoard *board = CommandedBoard(bridge, command.serial, topic, payload);
-    if (board != nullptr) {
-        ApplyState(bridge, board, state, &topic, &payload);
+    if (board == nullptr) {
+        return;
+    }
+    if (BreaksInterlock(SettingsFor(bridge->config, board->serial).interlocks, state)) {
+        PublishError(bridge, &topic, &payload,
+                     "the state " + payload + " puts relays of one interlock group of board " +
+                         board->serial + " on together; nothing was sent");
+        return;
+    }
+    if (ApplyState(bridge, board, state, &topic, &payload)) {
+        CancelReturns(bridge, board->serial, 0xFF);  // the whole state holds, pulses or not
+    }
+}
+
+// An empty payload asks for the relay's topic again.
+void AnswerRelayQuery(Bridge *bridge, const CommandTopic &command, int relay, const std::string &topic) {
+    KnownBoard *board = FindBoard(&bridge->registry, command.serial);
+    if (board == nullptr) {
+        PublishError(bridge, &topic, nullptr,
+                     "no board with the serial number " + command.serial + " is bridged on this host (see " +
+                         BoardsTopic(bridge->names) + ")");
+    } else if (!board->awaitingRestore) {
+        LinkPublish(&bridge->link, RelayTopic(bridge->names, board->serial, relay), RelayValue(*board, relay),
+                    true);
     }
 }
 
@@ -41,16 +64,24 @@ void HandleStateCommand(Bridge *bridge, const CommandTopic &command, const std::
 // changed, so it needs a known state.
 void HandleRelayCommand(Bridge *bridge, const CommandTopic &command, const std::string &topic,
                         const std::string &payload) {
-    int relay = ParseRelayNumber(command.relayText, bridge->config.relays);
+    const BoardSettings settings = SettingsFor(bridge->config, command.serial);
+    int relay = ParseRelayNumber(command.relayText, settings.relays);
     if (relay == 0) {
-        PublishError(bridge, &topic, &payload,
-                     "no relay " + command.relayText + ": the relays are 1 to " +
-                         std::to_string(bridge->config.relays));
+        PublishError(
+            bridge, &topic, &payload,
+            "no relay " + command.relayText + ": the relays are 1 to " + std::to_string(settings.relays));
         return;
     }
-    RelayCommand action;
-    if (!ParseRelayCommand(payload, &action)) {
-        PublishError(bridge, &topic, &payload, "the payload must be ON, OFF or TOGGLE");
+    if (payload.empty()) {
+        AnswerRelayQuery(bridge, command, relay, topic);
+        return;
+    }
+    RelayCommand action = RELAY_ON;
+    long pulseMs = 0;
+    if (!ParseRelayCommand(payload, &action, &pulseMs)) {
+        PublishError(
+            bridge, &topic, &payload,
+            "the payload must be ON, OFF or TOGGLE, PULSE or PULSE <ms> (1 to 3600000), or empty (a query)");
         return;
     }
     KnownBoard *board = CommandedBoard(bridge, command.serial, topic, payload);
@@ -64,16 +95,15 @@ void HandleRelayCommand(Bridge *bridge, const CommandTopic &command, const std::
                          StateCommandTopic(bridge->names, board->serial) + " first; nothing was sent");
         return;
     }
-    unsigned bit = 1u << (relay - 1);
-    unsigned state = board->state;
-    if (action == RELAY_ON) {
-        state |= bit;
-    } else if (action == RELAY_OFF) {
-        state &= ~bit;
+    // Any command for the relay ends a pulse under way: its return is off.
+    CancelReturns(bridge, board->serial, 1u << (relay - 1));
+    const bool on = ((board->state >> (relay - 1)) & 1) != 0;
+    if (action == RELAY_PULSE) {
+        StartPulse(bridge, board, relay, pulseMs != 0 ? pulseMs : settings.pulseMs, &topic, &payload);
     } else {
-        state ^= bit;
+        SwitchRelay(bridge, board, relay, action == RELAY_ON || (action == RELAY_TOGGLE && !on), &topic,
+                    &payload);
     }
-    ApplyState(bridge, board, static_cast<unsigned char>(state), &topic, &payload);
 }
 
 }  // namespace
@@ -86,6 +116,9 @@ void BridgeMessage(void *context, const std::string &topic, const std::string &p
             LogEvent("Home Assistant is online: publishing the discovery messages again");
             PublishAllDiscovery(bridge);
         }
+        return;
+    }
+    if (SnapshotMessage(bridge, topic, payload, retained)) {
         return;
     }
     CommandTopic command = ParseCommandTopic(bridge->names, topic);
@@ -107,6 +140,8 @@ void BridgeMessage(void *context, const std::string &topic, const std::string &p
     }
     if (command.kind == COMMAND_STATE) {
         HandleStateCommand(bridge, command, topic, payload);
+    } else if (command.kind == COMMAND_FORGET) {
+        ForgetBoard(bridge, command.serial, topic, payload);
     } else {
         HandleRelayCommand(bridge, command, topic, payload);
     }

@@ -137,6 +137,14 @@ bool LoadConfig(const std::string &path, const std::string &hostName, BridgeConf
             --valueEnd;
         }
         std::string value = text.substr(valueStart, valueEnd - valueStart);
+        if (key == "board" && !value.empty()) {
+            // One line per board and key; repeated per board, several interlocks.
+            std::string reason = StoreBoardLine(value, number, config);
+            if (!reason.empty()) {
+                return fail(number, reason);
+            }
+            continue;
+        }
         const ConfigKey *row = FindKey(key);
         if (row == nullptr) {
             return fail(number, "unknown key: " + JsonString(key));
@@ -161,6 +169,9 @@ bool LoadConfig(const std::string &path, const std::string &hostName, BridgeConf
     }
     int line = 0;
     std::string reason = CheckCombination(*config, lines, &line);
+    if (reason.empty()) {
+        reason = CheckBoardSettings(*config, lines, &line);
+    }
     if (!reason.empty()) {
         return fail(line, reason);
     }

@@ -3,6 +3,9 @@
 #define RXB540_MQTT_CONFIG_H
 
 #include <string>
+#include <vector>
+
+#include "mqtt/board_settings.h"
 
 constexpr const char *DEFAULT_CONFIG_FILE = "/etc/rxb540/mqtt.conf";
 constexpr int MQTT_PORT = 1883;
@@ -23,8 +26,10 @@ struct BridgeConfig {
     std::string discoveryPrefix = "homeassistant";  // empty: no discovery
     int relays = 8;
     int rescanSeconds = 2;
-    int healthSeconds = 60;  // between two messages on B/health
-    int initialState = -1;   // -1: unknown, else 0-255 written to each new board
+    int healthSeconds = 60;              // between two messages on B/health
+    int initialState = INITIAL_RESTORE;  // or INITIAL_UNKNOWN, or 0-255 written to each new board
+    long pulseMs = 1000;                 // how long PULSE switches a relay over
+    std::vector<BoardOverrides> boards;  // the "board" lines, by serial
 };
 
 // Reads the file into config (which holds the defaults). On failure returns

@@ -147,13 +147,15 @@ std::string StoreHealthInterval(const std::string &value, BridgeConfig *config) 
 }
 
 std::string StoreInitialState(const std::string &value, BridgeConfig *config) {
-    if (value == "unknown") {
-        config->initialState = -1;
-        return "";
-    }
-    return ParseBoundedNumber(value, 0, 255, &config->initialState)
+    return ParseInitialState(value, &config->initialState)
                ? ""
-               : "must be unknown or a whole number from 0 to 255";
+               : "must be restore, unknown or a whole number from 0 to 255";
+}
+
+std::string StorePulseMs(const std::string &value, BridgeConfig *config) {
+    return ParseDecimalInRange(value, 1, MAX_PULSE_MILLISECONDS, &config->pulseMs)
+               ? ""
+               : NumberReason(1, MAX_PULSE_MILLISECONDS);
 }
 
 }  // namespace
@@ -174,5 +176,6 @@ const ConfigKey CONFIG_KEYS[] = {
     {"rescan-interval", StoreRescanInterval},
     {"initial-state", StoreInitialState},
     {"health-interval", StoreHealthInterval},
+    {"pulse-ms", StorePulseMs},
 };
 const int CONFIG_KEY_COUNT = static_cast<int>(sizeof CONFIG_KEYS / sizeof CONFIG_KEYS[0]);

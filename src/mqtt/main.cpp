@@ -93,6 +93,7 @@ int RunLoop(Bridge *bridge, int signalRead) {
         if (now >= bridge->nextHealth) {
             PublishHealth(bridge);
         }
+        RunReturns(bridge, now);
         ServiceNotify(&notifier, ServiceStatus(*bridge), now);
         if (!bridge->link.socketOpen) {
             LinkService(&bridge->link, 0, now);
@@ -102,7 +103,7 @@ int RunLoop(Bridge *bridge, int signalRead) {
         fds[0].events = POLLIN;
         fds[1].fd = LinkPollSocket(&bridge->link, &fds[1].events);
         double wake = std::min({bridge->nextScan, bridge->nextHealth, LinkWakeTime(&bridge->link, now),
-                                ServiceWakeTime(&notifier)});
+                                ServiceWakeTime(&notifier), NextReturn(bridge)});
         int timeout = static_cast<int>(std::clamp((wake - now) * 1000.0, 0.0, 1000.0)) + 1;
         int ready = poll(fds, fds[1].fd >= 0 ? 2 : 1, timeout);
         if (ready < 0 && errno != EINTR) {

@@ -354,13 +354,20 @@ bool LinkPublish(MqttLink *link, const std::string &topic, const std::string &pa
     return true;
 }
 
-void LinkSubscribe(MqttLink *link, const std::string &filter) {
+void LinkSubscribe(MqttLink *link, const std::string &filter, bool retainAsPublished) {
     // Retain as published: a command published with the retain flag is seen
     // as such, and refused, also while the bridge is subscribed.
     int result = mosquitto_subscribe_v5(link->client, nullptr, filter.c_str(), QOS,
-                                        MQTT_SUB_OPT_RETAIN_AS_PUBLISHED, nullptr);
+                                        retainAsPublished ? MQTT_SUB_OPT_RETAIN_AS_PUBLISHED : 0, nullptr);
     if (result != MOSQ_ERR_SUCCESS) {
         LogEvent("cannot subscribe to %s: %s", filter.c_str(), ErrorText(result).c_str());
+    }
+}
+
+void LinkUnsubscribe(MqttLink *link, const std::string &filter) {
+    int result = mosquitto_unsubscribe_v5(link->client, nullptr, filter.c_str(), nullptr);
+    if (result != MOSQ_ERR_SUCCESS) {
+        LogEvent("cannot unsubscribe from %s: %s", filter.c_str(), ErrorText(result).c_str());
     }
 }
 

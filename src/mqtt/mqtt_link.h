@@ -76,7 +76,11 @@ void LinkService(MqttLink *link, short revents, double now);
 // QoS 1. False (nothing sent) while not connected: everything retained is
 // published again after the next connection.
 bool LinkPublish(MqttLink *link, const std::string &topic, const std::string &payload, bool retain);
-void LinkSubscribe(MqttLink *link, const std::string &filter);
+// retainAsPublished: a message published with the retain flag while the
+// bridge is subscribed keeps it (MQTT 5); else only the messages that the
+// broker had stored come with it.
+void LinkSubscribe(MqttLink *link, const std::string &filter, bool retainAsPublished = true);
+void LinkUnsubscribe(MqttLink *link, const std::string &filter);
 
 // The clean stop: "offline" retained on the status topic (waiting a little
 // for the broker's acknowledgement), then a normal disconnect, so no will is

@@ -15,8 +15,9 @@ bool IsHostIdCharacter(char c) {
 }  // namespace
 
 bool ParseDecimalInRange(const std::string &text, long low, long high, long *value) {
-    // Six digits are more than any number asked for, and keep the sum far from overflow.
-    if (text.empty() || text.size() > 6) {
+    // Seven digits hold every number asked for (3,600,000 ms the largest) and
+    // keep the sum far from overflow.
+    if (text.empty() || text.size() > 7) {
         return false;
     }
     long number = 0;
@@ -42,7 +43,15 @@ bool ParseStatePayload(const std::string &payload, unsigned char *state) {
     return true;
 }
 
-bool ParseRelayCommand(const std::string &payload, RelayCommand *command) {
+bool ParseRelayCommand(const std::string &payload, RelayCommand *command, long *pulseMs) {
+    const std::string pulse = "PULSE";
+    *pulseMs = 0;
+    if (payload.compare(0, pulse.size(), pulse) == 0) {
+        *command = RELAY_PULSE;
+        return payload.size() == pulse.size() ||
+               (payload[pulse.size()] == ' ' &&
+                ParseDecimalInRange(payload.substr(pulse.size() + 1), 1, MAX_PULSE_MILLISECONDS, pulseMs));
+    }
     if (payload == "ON") {
         *command = RELAY_ON;
     } else if (payload == "OFF") {
@@ -103,6 +112,17 @@ std::string JsonString(const std::string &text) {
         } else {
             json += c;
         }
+    }
+    return json + "\"";
+}
+
+std::string JsonText(const std::string &text) {
+    std::string json = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') {
+            json += '\\';
+        }
+        json += c;
     }
     return json + "\"";
 }

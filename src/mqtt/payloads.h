@@ -13,9 +13,12 @@ constexpr std::size_t MAX_BRIDGED_SERIAL = 64;
 // The longest host-id, from the configuration or the host name.
 constexpr std::size_t MAX_HOST_ID = 64;
 
-enum RelayCommand { RELAY_ON, RELAY_OFF, RELAY_TOGGLE };
+enum RelayCommand { RELAY_ON, RELAY_OFF, RELAY_TOGGLE, RELAY_PULSE };
 
-// 1 to 6 decimal digits and nothing else, within [low, high]: the numbers of
+// The longest pulse that "PULSE <ms>" asks for.
+constexpr long MAX_PULSE_MILLISECONDS = 3600000;
+
+// 1 to 7 decimal digits and nothing else, within [low, high]: the numbers of
 // the configuration file and of command payloads.
 bool ParseDecimalInRange(const std::string &text, long low, long high, long *value);
 
@@ -23,8 +26,9 @@ bool ParseDecimalInRange(const std::string &text, long low, long high, long *val
 // white space, no line end).
 bool ParseStatePayload(const std::string &payload, unsigned char *state);
 
-// "ON", "OFF" or "TOGGLE", exactly.
-bool ParseRelayCommand(const std::string &payload, RelayCommand *command);
+// "ON", "OFF", "TOGGLE", "PULSE" or "PULSE <ms>" (1 to 3600000), exactly.
+// pulseMs is the milliseconds asked for, 0 for those configured.
+bool ParseRelayCommand(const std::string &payload, RelayCommand *command, long *pulseMs);
 
 // A serial that can be a topic level and a Home Assistant id: 1 to
 // MAX_BRIDGED_SERIAL characters of A-Z a-z 0-9 . _ -.
@@ -42,6 +46,10 @@ std::string ReduceHostName(const std::string &hostName);
 // input gives valid JSON: control characters and bytes from 0x7F on are
 // written as \u00XX.
 std::string JsonString(const std::string &text);
+
+// Text that is valid UTF-8 without control characters (a configured name)
+// as a JSON string: only quotes and backslashes are escaped.
+std::string JsonText(const std::string &text);
 
 // A JSON array of strings.
 std::string JsonStringArray(const std::vector<std::string> &texts);

@@ -40,12 +40,43 @@ std::string RelayCommandTopic(const TopicNames &names, const std::string &serial
     return RelayTopic(names, serial, relay) + "/set";
 }
 
+std::string InfoTopic(const TopicNames &names, const std::string &serial) {
+    return names.base + "/" + serial + "/info";
+}
+
+std::string SyncTopic(const TopicNames &names) {
+    return names.base + "/sync";
+}
+
 std::string StateCommandFilter(const TopicNames &names) {
     return names.base + "/+/set";
 }
 
 std::string RelayCommandFilter(const TopicNames &names) {
     return names.base + "/+/relay/+/set";
+}
+
+std::string ForgetCommandFilter(const TopicNames &names) {
+    return names.base + "/+/forget";
+}
+
+std::string StateFilter(const TopicNames &names) {
+    return names.base + "/+/state";
+}
+
+std::string InfoFilter(const TopicNames &names) {
+    return names.base + "/+/info";
+}
+
+std::string BoardOfTopic(const TopicNames &names, const std::string &topic, const std::string &leaf) {
+    const std::string prefix = names.base + "/";
+    const std::string suffix = "/" + leaf;
+    if (topic.size() <= prefix.size() + suffix.size() || topic.compare(0, prefix.size(), prefix) != 0 ||
+        topic.compare(topic.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        return "";
+    }
+    std::string serial = topic.substr(prefix.size(), topic.size() - prefix.size() - suffix.size());
+    return serial.find('/') == std::string::npos ? serial : "";
 }
 
 CommandTopic ParseCommandTopic(const TopicNames &names, const std::string &topic) {
@@ -63,8 +94,8 @@ CommandTopic ParseCommandTopic(const TopicNames &names, const std::string &topic
     std::string tail = rest.substr(slash);
     const std::string relayLevel = "/relay/";
     const std::string setLevel = "/set";
-    if (tail == setLevel) {
-        command.kind = COMMAND_STATE;
+    if (tail == setLevel || tail == "/forget") {
+        command.kind = tail == setLevel ? COMMAND_STATE : COMMAND_FORGET;
         command.serial = serial;
     } else if (tail.size() > relayLevel.size() + setLevel.size() &&
                tail.compare(0, relayLevel.size(), relayLevel) == 0 &&

@@ -20,12 +20,20 @@ std::string StateTopic(const TopicNames &names, const std::string &serial);
 std::string RelayTopic(const TopicNames &names, const std::string &serial, int relay);
 std::string StateCommandTopic(const TopicNames &names, const std::string &serial);
 std::string RelayCommandTopic(const TopicNames &names, const std::string &serial, int relay);
+std::string InfoTopic(const TopicNames &names, const std::string &serial);
+// Where the bridge sends itself a marker after subscribing: its return ends
+// the broker's retained snapshot.
+std::string SyncTopic(const TopicNames &names);
 
 // The subscriptions that bring the commands.
 std::string StateCommandFilter(const TopicNames &names);
 std::string RelayCommandFilter(const TopicNames &names);
+std::string ForgetCommandFilter(const TopicNames &names);
+// The retained snapshot read after each connection: states and infos.
+std::string StateFilter(const TopicNames &names);
+std::string InfoFilter(const TopicNames &names);
 
-enum CommandKind { COMMAND_NONE, COMMAND_STATE, COMMAND_RELAY };
+enum CommandKind { COMMAND_NONE, COMMAND_STATE, COMMAND_RELAY, COMMAND_FORGET };
 
 struct CommandTopic {
     CommandKind kind = COMMAND_NONE;
@@ -35,6 +43,9 @@ struct CommandTopic {
 
 // Which command a topic below B carries; COMMAND_NONE for any other topic.
 CommandTopic ParseCommandTopic(const TopicNames &names, const std::string &topic);
+
+// The serial of a topic "B/<serial>/<leaf>", or an empty text.
+std::string BoardOfTopic(const TopicNames &names, const std::string &topic, const std::string &leaf);
 
 // The relay number of a relay level: "1" to "<relays>", exactly; 0 otherwise.
 int ParseRelayNumber(const std::string &text, int relays);

@@ -51,7 +51,8 @@ void CheckTaken(const BridgeConfig &config) {
     Require(config.discoveryPrefix.empty() || CheckTopicPrefix(config.discoveryPrefix).empty(),
             "the discovery prefix");
     Require(config.relays >= 1 && config.relays <= 8 && config.rescanSeconds >= 1 &&
-                config.rescanSeconds <= 3600 && config.initialState >= -1 && config.initialState <= 255,
+                config.rescanSeconds <= 3600 && config.initialState >= INITIAL_RESTORE &&
+                config.initialState <= 255 && config.pulseMs >= 1 && config.pulseMs <= MAX_PULSE_MILLISECONDS,
             "the numbers in their ranges");
     Require(!config.hasPassword || (!config.username.empty() && !config.password.empty()),
             "a password comes with a username");

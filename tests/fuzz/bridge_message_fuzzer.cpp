@@ -6,8 +6,10 @@
 // report is sent; a retained message, or one on a topic that is no command
 // of this host, reaches no board and changes no known state; a report goes
 // only to the board the topic names; a whole state that the board took is
-// what the board and the bridge then hold, and a relay command changes that
-// one relay alone.
+// what the board and the bridge then hold, and a relay command (a pulse
+// switches its relay over) changes that one relay alone. Retained states
+// and infos that the message brings never write to a board: without a
+// connection, the boards wait for the broker's snapshot.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -69,7 +71,12 @@ void CheckCarriedOut(Bridge *bridge, const CommandTopic &command, const std::str
     }
     const int relay = ParseRelayNumber(command.relayText, bridge->config.relays);
     RelayCommand action = RELAY_TOGGLE;
-    Require(relay != 0 && ParseRelayCommand(payload, &action) && was.stateKnown, "a valid relay command");
+    long pulseMs = 0;
+    Require(relay != 0 && ParseRelayCommand(payload, &action, &pulseMs) && was.stateKnown,
+            "a valid relay command");
+    if (action == RELAY_PULSE) {
+        action = RELAY_TOGGLE;  // switched over until its return, which the poll loop's timer makes
+    }
     const unsigned bit = 1u << (relay - 1);
     Require(((board->state ^ was.state) & ~bit) == 0, "the other relays stay");
     Require(action == RELAY_TOGGLE || ((board->state & bit) != 0) == (action == RELAY_ON), "ON or OFF");

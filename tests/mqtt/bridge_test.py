@@ -16,7 +16,7 @@ import harness
 from fault_proxy import FaultProxy
 from harness import Bridge, Host, board_line, wait_until
 
-HOST_IDS = ["h%d" % n for n in range(1, 21)] + ["svc1", "unread1", "replug1"]
+HOST_IDS = ["h%d" % n for n in range(1, 21)] + ["svc1", "unread1", "replug1", "rs1", "rs2", "rl1", "pb1", "fg1"]
 FOLDER = None
 BROKER = None
 
@@ -89,6 +89,20 @@ class BridgeCase(unittest.TestCase):
             self.fail("no %r on %s within %.1f s; received: %s" % (payload, topic, timeout, client.since(start)[-12:]))
         return found
 
+    @staticmethod
+    def retained(topic_filter):
+        """What the broker retains now below topic_filter, by topic."""
+        snapshot = BROKER.tester()
+        try:
+            snapshot.subscribe(topic_filter)
+            time.sleep(0.5)
+            return {m.topic: m.payload for m in snapshot.since(0) if m.retain}
+        finally:
+            snapshot.close()
+
+    def payloads(self, topic, start):
+        return [m.payload for m in self.tester.since(start) if m.topic == topic]
+
     def errors(self, host_id, start):
         return [json.loads(m.payload) for m in self.tester.since(start) if m.topic == "rxb540/%s/error" % host_id]
 
@@ -143,7 +157,7 @@ class CommandLine(unittest.TestCase):
 class Commands(BridgeCase):
     def test_payload_table_good_bad_and_retained(self):
         self.tester.publish("rxb540/h1/S1/set", "9", retain=True)  # a stale command, hours old
-        bridge, host = self.start("h1", [board_line("S1"), board_line("S2")])
+        bridge, host = self.start("h1", [board_line("S1"), board_line("S2")], "initial-state unknown\n")
         self.expect("rxb540/h1/error", lambda text: "retained command is ignored" in json.loads(text)["error"])
         self.assertEqual(host.reports(), [], "a retained command switches nothing")
         self.tester.publish("rxb540/h1/S1/set", "", retain=True)  # cleared again
@@ -155,6 +169,9 @@ class Commands(BridgeCase):
             ("S1/set", "abc", None, "0 to 255"), ("S1/set", "0x10", None, "0 to 255"),
             ("S1/relay/1/set", "on", None, "ON, OFF or TOGGLE"), ("S1/relay/9/set", "ON", None, "no relay 9"),
             ("S1/relay/0/set", "ON", None, "no relay 0"), ("NOPE/set", "1", None, "no board with the serial number NOPE"),
+            ("S1/relay/1/set", "PULSE 0", None, "PULSE <ms> (1 to 3600000)"), ("S1/relay/1/set", "PULSE x", None, "PULSE"),
+            ("S1/relay/1/set", "PULSE 3600001", None, "PULSE"), ("NOPE/relay/1/set", "", None, "no board with the serial"),
+            ("S1/forget", "now", None, "board S1 is attached"),
         ]
         state = 0
         for suffix, payload, new_state, error in rows:
@@ -163,9 +180,9 @@ class Commands(BridgeCase):
                 start = self.tester.mark()
                 found = self.command("h1", suffix, payload, expect_error=error)
                 if error:
-                    self.assertEqual(found["payload"], payload)
+                    self.assertEqual(found["payload"], payload or None)
                     self.assertEqual(len(host.reports()), before, "nothing is sent")
-                else:
+                elif new_state is not None:
                     state = new_state
                     self.expect("rxb540/h1/S1/state", str(state), start)
                     self.assertEqual(host.state("S1"), state)
@@ -180,7 +197,7 @@ class Commands(BridgeCase):
         self.assertEqual(bridge.stop(), 0)
 
     def test_relay_read_modify_write_and_unknown_state(self):
-        _, host = self.start("h2", [board_line("S1"), board_line("S9", "feature=fail")], "relays 4\n")
+        _, host = self.start("h2", [board_line("S1"), board_line("S9", "feature=fail")], "relays 4\ninitial-state unknown\n")
         self.command("h2", "S1/relay/2/set", "ON", expect_error="unknown")
         self.assertEqual(host.reports(), [], "nothing is sent on an unknown state")
         error = self.command("h2", "S1/relay/2/set", "ON", expect_error="send a whole state to rxb540/h2/S1/set")
@@ -282,6 +299,101 @@ class Boards(BridgeCase):
         self.expect("rxb540/h14/boards", '["OK1"]', start)
 
 
+class Restore(BridgeCase):
+    """initial-state restore, the default: the state last retained on the
+    broker, else 0, written only once the broker's retained state is known."""
+
+    def test_a_restart_keeps_the_state_and_a_fresh_board_starts_at_0(self):
+        for serial, state in [("S3", "9"), ("S4", "unknown"), ("S5", "3")]:
+            self.tester.publish("rxb540/rs1/%s/state" % serial, state, retain=True)
+        settings = "board S5 interlock 1,2\n"
+        bridge, host = self.start("rs1", [board_line("S1"), board_line("S2")], settings)
+        self.expect("rxb540/rs1/S1/state", "0")
+        self.expect("rxb540/rs1/S1/relay/8", "OFF")
+        self.command("rs1", "S1/set", "5")
+        self.expect("rxb540/rs1/S1/state", "5")
+        self.assertEqual(bridge.stop(), 0)
+        start = self.tester.mark()
+        _, host = self.start("rs1", [board_line("S1"), board_line("S2")], settings)  # the boards lost power
+        self.expect("rxb540/rs1/S1/state", "5", start)
+        self.assertEqual((host.state("S1"), host.state("S2")), (5, 0))
+        self.assertNotIn("unknown", self.payloads("rxb540/rs1/S1/state", start),
+                         "the retained state is never overwritten with unknown")
+
+        start = self.tester.mark()  # plugged in later: a number, unknown, a state that breaks an interlock
+        host.write([board_line("S1", "state=5"), board_line("S2"), board_line("S3"), board_line("S4", "state=7"),
+                    board_line("S5")])
+        for serial, state in [("S3", "9"), ("S4", "0"), ("S5", "0")]:
+            self.expect("rxb540/rs1/%s/state" % serial, state, start)
+        self.expect("rxb540/rs1/error", lambda text: "board S5: the state 3 last retained puts relays of one "
+                    "interlock group on together" in text, start)
+        self.assertEqual((host.state("S3"), host.state("S4"), host.state("S5")), (9, 0, 0))
+        host.write([board_line("S1", "state=5")])
+        self.expect("rxb540/rs1/S3/availability", "offline", start)
+        host.write([board_line("S1", "state=5"), board_line("S3")])
+        self.assertTrue(wait_until(lambda: host.state("S3") == 9, 4), "plugged in again, it is restored")
+
+    def test_a_bridge_that_starts_while_the_broker_is_down_waits_then_restores(self):
+        proxy = FaultProxy(BROKER.port)
+        self.addCleanup(proxy.close)
+        proxy.drop(refuse=True)
+        self.tester.publish("rxb540/rs2/S1/state", "6", retain=True)
+        start = self.tester.mark()
+        bridge, host = self.start("rs2", [board_line("S1")], port=proxy.port, wait=False)
+        self.assertTrue(wait_until(lambda: "board S1 is attached" in bridge.log(), 3), bridge.log())
+        time.sleep(1.5)
+        self.assertEqual(host.reports(), [], "nothing is written before the broker's retained state is known")
+        proxy.allow()
+        self.expect("rxb540/rs2/S1/state", "6", start, timeout=10)
+        self.assertEqual(host.state("S1"), 6)
+        self.assertEqual(len(host.reports()), 1)
+
+
+class Relays(BridgeCase):
+    def test_pulse_its_cancel_the_query_and_the_interlock_on_every_path(self):
+        bridge, host = self.start("rl1", [board_line("S1"), board_line("S2")],
+                                  "pulse-ms 5000\nboard S1 relays 4\nboard S1 interlock 1,2\nboard S1 pulse-ms 300\n"
+                                  "board S2 initial-state unknown\n")
+        self.expect("rxb540/rl1/S1/relay/4", "OFF")
+        start = self.tester.mark()
+        self.command("rl1", "S1/relay/3/set", "PULSE")
+        on = self.expect("rxb540/rl1/S1/state", "4", start)
+        off = self.expect("rxb540/rl1/S1/state", "0", start)
+        self.assertGreaterEqual(off.when - on.when, 0.25, "S1's own pulse-ms")
+        self.expect("rxb540/rl1/S1/relay/3", "OFF", start)
+        self.assertEqual(self.payloads("rxb540/rl1/S1/relay/3", start), ["ON", "OFF"])
+
+        start = self.tester.mark()
+        self.command("rl1", "S1/relay/3/set", "PULSE 800")
+        self.expect("rxb540/rl1/S1/state", "4", start)
+        self.command("rl1", "S1/relay/3/set", "ON")  # before the return: no return
+        time.sleep(1.2)
+        self.assertEqual(self.payloads("rxb540/rl1/S1/state", start), ["4", "4"])
+        start = self.tester.mark()
+        self.command("rl1", "S1/relay/3/set", "")  # a query
+        self.expect("rxb540/rl1/S1/relay/3", "ON", start)
+        self.assertEqual(self.errors("rl1", start), [])
+
+        start = self.tester.mark()  # interlock 1,2: the other goes off in a report of its own
+        for relay, payload, state in [(1, "ON", "5"), (2, "TOGGLE", "6"), (1, "PULSE", "5")]:
+            self.command("rl1", "S1/relay/%d/set" % relay, payload)
+            self.expect("rxb540/rl1/S1/state", state, start)
+        expected = ["5", "4", "6", "4", "5", "4"]  # the pulse's return last
+        self.assertTrue(wait_until(lambda: self.payloads("rxb540/rl1/S1/state", start) == expected, 3),
+                        self.payloads("rxb540/rl1/S1/state", start))
+        reports = len(host.reports())
+        self.command("rl1", "S1/set", "7", expect_error="interlock group of board S1 on together")
+        self.assertEqual(len(host.reports()), reports, "nothing is sent")
+        self.command("rl1", "S1/relay/5/set", "ON", expect_error="the relays are 1 to 4")
+        self.command("rl1", "S2/relay/8/set", "PULSE", expect_error="unknown")
+
+        start = self.tester.mark()  # a pulse under way at the stop ends before the bridge
+        self.command("rl1", "S1/relay/4/set", "PULSE 60000")
+        self.expect("rxb540/rl1/S1/state", "12", start)
+        self.assertEqual(bridge.stop(), 0)
+        self.assertEqual(host.state("S1"), 4)
+
+
 class Connection(BridgeCase):
     def test_broker_down_at_start_and_restarted(self):
         _, host = self.start("h4", [board_line("S1")])
@@ -370,7 +482,7 @@ class Connection(BridgeCase):
 
 class HomeAssistantAndFleet(BridgeCase):
     def test_discovery_payloads_and_republish_on_home_assistant_online(self):
-        self.start("h11", [board_line("S.1")], "relays 2\n")
+        self.start("h11", [board_line("S.1")], "relays 2\ninitial-state unknown\n")
         topic = "homeassistant/switch/rxb540_h11_S_1/relay2/config"
         config = json.loads(self.expect(topic, lambda text: True).payload)
         self.assertEqual(config["unique_id"], "rxb540_h11_S.1_relay2")
@@ -379,12 +491,71 @@ class HomeAssistantAndFleet(BridgeCase):
         self.assertEqual([a["topic"] for a in config["availability"]], ["rxb540/h11/status", "rxb540/h11/S.1/availability"])
         self.assertEqual(config["availability_mode"], "all")
         self.assertEqual(config["device"]["identifiers"], ["rxb540_h11_S.1"])
-        self.assertIsNone(self.tester.wait_for(lambda m: m.topic.endswith("/relay3/config") and "h11" in m.topic, 0.3))
+        self.assertIsNone(self.tester.wait_for(lambda m: m.topic.endswith("/relay3/config") and "h11" in m.topic
+                                               and m.payload, 0.3), "relays beyond relays are only cleared")
         self.expect("rxb540/h11/S.1/relay/1", "None")
         start = self.tester.mark()
         self.tester.publish("homeassistant/status", "online")
         self.expect(topic, lambda text: json.loads(text) == config, start)
         self.command("h11", "S.1/relay/2/set", "ON", expect_error="unknown")
+
+    def test_info_names_pulse_button_and_relays_no_longer_bridged(self):
+        version = subprocess.run([harness.PROGRAM, "--version"], stdout=subprocess.PIPE, text=True).stdout.split()[1]
+        settings = "relays 3\npulse-ms 200\nboard S1 name Rack A\nboard S1 relay 1 Pump\n"
+        bridge, _ = self.start("pb1", [board_line("S1"), board_line("S-2")], settings)
+        info = json.loads(self.expect("rxb540/pb1/S1/info", lambda text: True).payload)
+        self.assertEqual(info, {"name": "Rack A", "relays": 3, "relay_names": ["Pump", "Relay 2", "Relay 3"]})
+        self.assertEqual(json.loads(self.expect("rxb540/pb1/S-2/info", lambda text: True).payload)["name"],
+                         "RXB540 S-2 on pb1")
+        switch = json.loads(self.expect("homeassistant/switch/rxb540_pb1_S1/relay1/config", lambda text: True).payload)
+        button = json.loads(self.expect("homeassistant/button/rxb540_pb1_S1/relay1_pulse/config",
+                                        lambda text: True).payload)
+        self.assertEqual((switch["name"], switch["default_entity_id"], switch["object_id"]),
+                         ("Pump", "switch.rxb540_pb1_s1_relay1", "rxb540_pb1_s1_relay1"))
+        self.assertEqual(switch["origin"], {"name": "rxb540-mqtt", "sw": version})
+        self.assertEqual((switch["device"]["name"], switch["device"]["manufacturer"], switch["device"]["sw_version"]),
+                         ("Rack A", harness.MANUFACTURER, version))
+        self.assertEqual((button["name"], button["payload_press"], button["default_entity_id"]),
+                         ("Pump pulse", "PULSE", "button.rxb540_pb1_s1_relay1_pulse"))
+        for key in ("command_topic", "availability", "availability_mode", "device", "origin"):
+            self.assertEqual(button[key], switch[key], key)
+        other = json.loads(self.expect("homeassistant/switch/rxb540_pb1_S-2/relay3/config", lambda text: True).payload)
+        self.assertEqual(other["default_entity_id"], "switch.rxb540_pb1_s_2_relay3")
+        start = self.tester.mark()
+        self.tester.publish(button["command_topic"], button["payload_press"])
+        self.expect("rxb540/pb1/S1/state", "1", start)
+        self.expect("rxb540/pb1/S1/state", "0", start)
+
+        self.assertEqual(bridge.stop(), 0)
+        start = self.tester.mark()
+        self.start("pb1", [board_line("S1"), board_line("S-2")], settings + "board S1 relays 1\n")
+        self.expect("homeassistant/button/rxb540_pb1_S1/relay3_pulse/config", "", start)
+        retained = self.retained("rxb540/pb1/#")
+        self.assertEqual(sorted(t for t in retained if t.startswith("rxb540/pb1/S1/relay/")), ["rxb540/pb1/S1/relay/1"])
+        self.assertIn("rxb540/pb1/S-2/relay/3", retained)
+        self.assertEqual(json.loads(retained["rxb540/pb1/S1/info"])["relays"], 1)
+        self.assertEqual(sorted(self.retained("homeassistant/+/rxb540_pb1_S1/#")),
+                         ["homeassistant/button/rxb540_pb1_S1/relay1_pulse/config",
+                          "homeassistant/switch/rxb540_pb1_S1/relay1/config"])
+
+    def test_forget_clears_a_board_that_is_not_attached(self):
+        _, host = self.start("fg1", [board_line("S1"), board_line("S2")], "relays 2\n")
+        self.expect("homeassistant/button/rxb540_fg1_S1/relay2_pulse/config", lambda text: bool(text))
+        self.command("fg1", "S1/set", "2")
+        self.command("fg1", "S1/forget", "", expect_error="board S1 is attached")
+        start = self.tester.mark()
+        host.write([board_line("S2")])
+        self.expect("rxb540/fg1/S1/availability", "offline", start)
+        self.command("fg1", "S1/forget", "yes")
+        self.expect("rxb540/fg1/boards", '["S2"]', start)
+        self.assertEqual(self.retained("rxb540/fg1/S1/#"), {})
+        self.assertEqual(self.retained("homeassistant/+/rxb540_fg1_S1/#"), {})
+        self.assertIn("rxb540/fg1/S2/state", self.retained("rxb540/fg1/S2/#"))
+        self.command("fg1", "S1/set", "1", expect_error="no board with the serial number S1")
+        start = self.tester.mark()
+        host.write([board_line("S2"), board_line("S1", "state=2")])
+        self.expect("rxb540/fg1/S1/state", "0", start)  # a new board: nothing retained to restore
+
 
     def test_two_bridges_with_their_own_host_ids_on_one_broker(self):
         _, first = self.start("h12", [board_line("SAME")], "discovery-prefix none\n")
@@ -408,19 +579,8 @@ class Faults(BridgeCase):
         self.proxy = FaultProxy(BROKER.port)
         self.addCleanup(self.proxy.close)
 
-    @staticmethod
-    def retained(topic_filter):
-        """What the broker retains now below topic_filter, by topic."""
-        snapshot = BROKER.tester()
-        try:
-            snapshot.subscribe(topic_filter)
-            time.sleep(0.5)
-            return {m.topic: m.payload for m in snapshot.since(0) if m.retain}
-        finally:
-            snapshot.close()
-
     def test_a_new_connection_starts_from_the_snapshot_not_from_what_the_old_one_left(self):
-        bridge, host = self.start("h15", [board_line("S1"), board_line("S2")], "discovery-prefix none\n",
+        bridge, host = self.start("h15", [board_line("S1"), board_line("S2")], "discovery-prefix none\ninitial-state unknown\n",
                                   port=self.proxy.port)
         self.expect("rxb540/h15/S2/relay/8", "None")
         time.sleep(0.5)  # the first snapshot acknowledged

@@ -49,7 +49,8 @@ TEST_F(ConfigFile, DefaultsAndEveryKey) {
     EXPECT_EQ(config.relays, 8);
     EXPECT_EQ(config.rescanSeconds, 2);
     EXPECT_EQ(config.healthSeconds, 60);
-    EXPECT_EQ(config.initialState, -1);
+    EXPECT_EQ(config.initialState, INITIAL_RESTORE);
+    EXPECT_EQ(config.pulseMs, 1000);
     EXPECT_FALSE(config.hasPassword);
 
     BridgeConfig full;
@@ -57,7 +58,7 @@ TEST_F(ConfigFile, DefaultsAndEveryKey) {
                    "username bridge\npassword-file " +
                        secret +
                        "\ndiscovery-prefix none\nrelays 4\nrescan-interval 10\ninitial-state "
-                       "0\nhealth-interval 3600\n"
+                       "0\nhealth-interval 3600\npulse-ms 3600000\n"
                        "cafile " +
                        secret + "\n",
                    &full),
@@ -73,6 +74,7 @@ TEST_F(ConfigFile, DefaultsAndEveryKey) {
     EXPECT_EQ(full.rescanSeconds, 10);
     EXPECT_EQ(full.healthSeconds, 3600);
     EXPECT_EQ(full.initialState, 0);
+    EXPECT_EQ(full.pulseMs, 3600000);
 
     BridgeConfig tls;
     ASSERT_EQ(Load("cafile " + secret + "\n", &tls), "");
@@ -94,7 +96,45 @@ TEST_F(ConfigFile, EachFaultNamesTheLineAndTheReason) {
         {"broker-port -1\n", ":1: broker-port: must be a whole number from 1 to 65535"},
         {"rescan-interval 0\n", ":1: rescan-interval: must be a whole number from 1 to 3600"},
         {"health-interval 3601\n", ":1: health-interval: must be a whole number from 1 to 3600"},
-        {"initial-state 256\n", ":1: initial-state: must be unknown or a whole number from 0 to 255"},
+        {"initial-state 256\n",
+         ":1: initial-state: must be restore, unknown or a whole number from 0 to 255"},
+        {"pulse-ms 0\n", ":1: pulse-ms: must be a whole number from 1 to 3600000"},
+        {"board S1\n", ":1: board S1 needs a key: relays, initial-state, name, relay, interlock or pulse-ms"},
+        {"board S1 colour red\n",
+         ":1: board S1 colour: unknown key \"colour\": a board line sets relays, "
+         "initial-state, name, relay, interlock or pulse-ms"},
+        {"board a/b relays 2\n",
+         ":1: board: the serial \"a/b\" is not 1 to 64 characters of A-Z a-z 0-9 . _ -"},
+        {"board S1 relays\n", ":1: board S1 relays needs a value"},
+        {"board S1 relays 9\n", ":1: board S1 relays: must be a whole number from 1 to 8"},
+        {"board S1 pulse-ms 3600001\n", ":1: board S1 pulse-ms: must be a whole number from 1 to 3600000"},
+        {"board S1 initial-state on\n", ":1: board S1 initial-state: must be restore, unknown or 0 to 255"},
+        {"board S1 relay 9 x\n", ":1: board S1 relay: must be a relay 1 to 8 and its name"},
+        {"board S1 relay 2 a\x01b\n",
+         ":1: board S1 relay: the name of relay 2 must be 1 to 64 bytes of UTF-8 without control characters"},
+        {"board S1 name caf\xe9\n",
+         ":1: board S1 name: must be 1 to 64 bytes of UTF-8 without control characters"},
+        {"board S1 name " + std::string(65, 'n') + "\n",
+         ":1: board S1 name: must be 1 to 64 bytes of UTF-8 without control characters"},
+        {"board S1 interlock 1\n",
+         ":1: board S1 interlock: must be 2 to 8 different relays 1 to 8 separated "
+         "by commas, such as 1,2"},
+        {"board S1 interlock 1,1\n",
+         ":1: board S1 interlock: must be 2 to 8 different relays 1 to 8 "
+         "separated by commas, such as 1,2"},
+        {"board S1 interlock 1,9\n",
+         ":1: board S1 interlock: must be 2 to 8 different relays 1 to 8 "
+         "separated by commas, such as 1,2"},
+        {"board S1 relays 2\nboard S2 relays 2\nboard S1 relays 3\n",
+         ":3: repeated key: board S1 relays (first on line 1)"},
+        {"board S1 relay 2 a\nboard S1 relay 2 b\n", ":2: repeated key: board S1 relay 2 (first on line 1)"},
+        {"relays 4\nboard S1 relay 5 x\n", ":2: board S1: a relay beyond its 4 relays"},
+        {"board S1 interlock 1,2\nboard S1 interlock 3,5\nboard S1 relays 4\n",
+         ":2: board S1: a relay beyond its 4 relays"},
+        {"board S1 interlock 1,2\ninitial-state 3\n",
+         ":2: board S1: initial-state 3 puts relays of one interlock group on together"},
+        {"board S1 interlock 2,3\nboard S1 initial-state 6\ninitial-state 3\n",
+         ":2: board S1: initial-state 6 puts relays of one interlock group on together"},
         {"host-id lab.1\n", ":1: host-id: must be 1 to 64 characters of A-Z a-z 0-9 _ -: \"lab.1\""},
         {"base-topic a/+/b\n",
          ":1: base-topic: a topic prefix has no wildcard (+ #) and no control character: \"a/+/b\""},
@@ -172,6 +212,45 @@ TEST_F(ConfigFile, PasswordWithoutTlsGoesOnlyToLoopbackUnlessAllowed) {
     }
     BridgeConfig config;
     EXPECT_NE(Load("broker-host mqtt.lab\nallow-plaintext-password no\n" + credentials, &config), "");
+}
+
+TEST_F(ConfigFile, BoardLinesOverrideTheGlobalKeysForOneBoard) {
+    BridgeConfig config;
+    ASSERT_EQ(Load("relays 4\npulse-ms 500\ninitial-state unknown\nboard S1 relays 2\nboard S1 name Rack "
+                   "\"A\" \xc3\xa9\n"
+                   "board S1 relay 2 Motor up  \nboard S1 interlock 1,2\nboard S1 pulse-ms 20\n"
+                   "board S2 interlock 1,3,4\nboard S2 interlock 2,3\nboard S2 initial-state 2\n",
+                   &config),
+              "");
+    const BoardSettings s1 = SettingsFor(config, "S1");
+    EXPECT_EQ(s1.relays, 2);
+    EXPECT_EQ(s1.pulseMs, 20);
+    EXPECT_EQ(s1.initialState, INITIAL_UNKNOWN);
+    EXPECT_EQ(s1.name, "Rack \"A\" \xc3\xa9");
+    EXPECT_EQ(s1.relayNames[0], "Relay 1");
+    EXPECT_EQ(s1.relayNames[1], "Motor up");
+    EXPECT_EQ(s1.interlocks, std::vector<unsigned>{0x3});
+    const BoardSettings s2 = SettingsFor(config, "S2");
+    EXPECT_EQ(s2.relays, 4);
+    EXPECT_EQ(s2.pulseMs, 500);
+    EXPECT_EQ(s2.initialState, 2);
+    EXPECT_EQ(s2.interlocks, (std::vector<unsigned>{0xD, 0x6}));
+    const BoardSettings other = SettingsFor(config, "S3");
+    EXPECT_EQ(other.name, "RXB540 S3 on labhost-1");
+    EXPECT_TRUE(other.interlocks.empty());
+
+    // Interlock arithmetic on S2's groups {1,3,4} and {2,3}.
+    const struct Case {
+        unsigned state;
+        bool breaks;
+    } states[] = {{0x0, false}, {0x1, false}, {0x3, false},  {0x5, true},   {0x6, true},
+                  {0x9, true},  {0xA, false}, {0xF0, false}, {0x12, false}, {0x0D, true}};
+    for (const Case &c : states) {
+        EXPECT_EQ(BreaksInterlock(s2.interlocks, c.state), c.breaks) << c.state;
+    }
+    EXPECT_EQ(InterlockPartners(s2.interlocks, 3), 0xBu) << "relays 1, 2 and 4";
+    EXPECT_EQ(InterlockPartners(s2.interlocks, 1), 0xCu);
+    EXPECT_EQ(InterlockPartners(s2.interlocks, 5), 0u);
 }
 
 // Boards by serial and path, readable, on a host that tells no attachment.

@@ -30,16 +30,44 @@ TEST(StatePayload, TakesZeroTo255InDecimalAndNothingElse) {
     EXPECT_FALSE(ParseStatePayload(std::string("1\0", 2), &state)) << "an embedded zero byte";
 }
 
-TEST(RelayPayload, TakesOnOffToggleExactly) {
-    RelayCommand command = RELAY_OFF;
-    EXPECT_TRUE(ParseRelayCommand("ON", &command));
-    EXPECT_EQ(command, RELAY_ON);
-    EXPECT_TRUE(ParseRelayCommand("OFF", &command));
-    EXPECT_EQ(command, RELAY_OFF);
-    EXPECT_TRUE(ParseRelayCommand("TOGGLE", &command));
-    EXPECT_EQ(command, RELAY_TOGGLE);
-    for (const char *bad : {"on", "Off", "ON ", "1", "0", "", "true", "TOGGLE\n"}) {
-        EXPECT_FALSE(ParseRelayCommand(bad, &command)) << bad;
+TEST(RelayPayload, TakesOnOffTogglePulseExactly) {
+    const struct Case {
+        const char *payload;
+        int command;  // -1: refused
+        long pulseMs;
+    } cases[] = {
+        {"ON", RELAY_ON, 0},
+        {"OFF", RELAY_OFF, 0},
+        {"TOGGLE", RELAY_TOGGLE, 0},
+        {"PULSE", RELAY_PULSE, 0},
+        {"PULSE 1", RELAY_PULSE, 1},
+        {"PULSE 3600000", RELAY_PULSE, 3600000},
+        {"PULSE 250", RELAY_PULSE, 250},
+        {"PULSE 0", -1, 0},
+        {"PULSE 3600001", -1, 0},
+        {"PULSE  5", -1, 0},
+        {"PULSE 5 ", -1, 0},
+        {"PULSE ", -1, 0},
+        {"PULSEX", -1, 0},
+        {"pulse", -1, 0},
+        {"PULSE -5", -1, 0},
+        {"PULSE 10000000", -1, 0},
+        {"on", -1, 0},
+        {"Off", -1, 0},
+        {"ON ", -1, 0},
+        {"1", -1, 0},
+        {"", -1, 0},
+        {"TOGGLE\n", -1, 0},
+    };
+    for (const Case &c : cases) {
+        RelayCommand command = RELAY_OFF;
+        long pulseMs = -1;
+        const bool taken = ParseRelayCommand(c.payload, &command, &pulseMs);
+        EXPECT_EQ(taken, c.command >= 0) << c.payload;
+        if (taken) {
+            EXPECT_EQ(command, c.command) << c.payload;
+            EXPECT_EQ(pulseMs, c.pulseMs) << c.payload;
+        }
     }
 }
 
@@ -97,6 +125,8 @@ TEST(Topics, CommandTopicsBelowThisHostOnly) {
         {"lab/relays/h1//set", COMMAND_NONE, "", ""},
         {"lab/relays/h1/S1/relay//set", COMMAND_NONE, "", ""},
         {"lab/relays/h1/S1/relay/1/2/set", COMMAND_NONE, "", ""},
+        {"lab/relays/h1/S1/forget", COMMAND_FORGET, "S1", ""},
+        {"lab/relays/h1/S1/x/forget", COMMAND_NONE, "", ""},
         {"lab/relays/h1/set", COMMAND_NONE, "", ""},
     };
     for (const Case &c : cases) {
@@ -105,6 +135,11 @@ TEST(Topics, CommandTopicsBelowThisHostOnly) {
         EXPECT_EQ(command.serial, c.serial) << c.topic;
         EXPECT_EQ(command.relayText, c.relay) << c.topic;
     }
+    EXPECT_EQ(BoardOfTopic(names, "lab/relays/h1/S.1/state", "state"), "S.1");
+    EXPECT_EQ(BoardOfTopic(names, "lab/relays/h1/S1/info", "state"), "");
+    EXPECT_EQ(BoardOfTopic(names, "lab/relays/h1//state", "state"), "");
+    EXPECT_EQ(BoardOfTopic(names, "lab/relays/h1/a/b/state", "state"), "");
+    EXPECT_EQ(BoardOfTopic(names, "lab/relays/h2/S1/state", "state"), "");
     EXPECT_EQ(ParseRelayNumber("1", 4), 1);
     EXPECT_EQ(ParseRelayNumber("4", 4), 4);
     EXPECT_EQ(ParseRelayNumber("5", 4), 0);
@@ -113,18 +148,47 @@ TEST(Topics, CommandTopicsBelowThisHostOnly) {
     EXPECT_EQ(ParseRelayNumber("9", 8), 0);
 }
 
-TEST(HomeAssistant, OneSwitchPerRelayWithBothAvailabilityTopics) {
+TEST(HomeAssistant, OneSwitchAndOneButtonPerRelayWithBothAvailabilityTopics) {
     TopicNames names = MakeTopicNames("rxb540", "h1");
     EXPECT_EQ(DiscoveryTopic("homeassistant", "h1", "S.1", 2),
               "homeassistant/switch/rxb540_h1_S_1/relay2/config");
-    std::string payload = DiscoveryPayload(names, "h1", "S.1", 2);
-    for (const char *part :
-         {"\"unique_id\": \"rxb540_h1_S.1_relay2\"", "\"command_topic\": \"rxb540/h1/S.1/relay/2/set\"",
-          "\"state_topic\": \"rxb540/h1/S.1/relay/2\"",
-          "[{\"topic\": \"rxb540/h1/status\"}, {\"topic\": \"rxb540/h1/S.1/availability\"}]",
-          "\"availability_mode\": \"all\"", "\"identifiers\": [\"rxb540_h1_S.1\"]"}) {
-        EXPECT_NE(payload.find(part), std::string::npos) << part << " in " << payload;
+    EXPECT_EQ(ButtonDiscoveryTopic("homeassistant", "h1", "S.1", 2),
+              "homeassistant/button/rxb540_h1_S_1/relay2_pulse/config");
+    EXPECT_EQ(RelayObjectId("Lab-1", "Ab.9_z", 3), "rxb540_lab_1_ab_9_z_relay3");
+    BoardSettings settings;
+    settings.name = "Rack \"A\" \xc3\xa9";
+    settings.relayNames[0] = "Relay 1";
+    settings.relayNames[1] = "Motor up";
+    settings.relays = 2;
+    const std::string common[] = {
+        "[{\"topic\": \"rxb540/h1/status\"}, {\"topic\": \"rxb540/h1/S.1/availability\"}]",
+        "\"availability_mode\": \"all\"",
+        "\"identifiers\": [\"rxb540_h1_S.1\"]",
+        "\"name\": \"Rack \\\"A\\\" \xc3\xa9\"",
+        "\"manufacturer\": \"",
+        "\"sw_version\": \"",
+        "\"origin\": {\"name\": \"rxb540-mqtt\", \"sw\": \"",
+        "\"command_topic\": \"rxb540/h1/S.1/relay/2/set\""};
+    const std::string switchPayload = DiscoveryPayload(names, "h1", "S.1", settings, 2);
+    const std::string buttonPayload = ButtonDiscoveryPayload(names, "h1", "S.1", settings, 2);
+    for (const std::string &part : common) {
+        EXPECT_NE(switchPayload.find(part), std::string::npos) << part << " in " << switchPayload;
+        EXPECT_NE(buttonPayload.find(part), std::string::npos) << part << " in " << buttonPayload;
     }
+    for (const char *part :
+         {"{\"name\": \"Motor up\", \"unique_id\": \"rxb540_h1_S.1_relay2\"",
+          "\"default_entity_id\": \"switch.rxb540_h1_s_1_relay2\", \"object_id\": \"rxb540_h1_s_1_relay2\"",
+          "\"state_topic\": \"rxb540/h1/S.1/relay/2\""}) {
+        EXPECT_NE(switchPayload.find(part), std::string::npos) << part << " in " << switchPayload;
+    }
+    for (const char *part :
+         {"{\"name\": \"Motor up pulse\", \"unique_id\": \"rxb540_h1_S.1_relay2_pulse\"",
+          "\"default_entity_id\": \"button.rxb540_h1_s_1_relay2_pulse\"", "\"payload_press\": \"PULSE\""}) {
+        EXPECT_NE(buttonPayload.find(part), std::string::npos) << part << " in " << buttonPayload;
+    }
+    EXPECT_EQ(InfoPayload(settings),
+              "{\"name\": \"Rack \\\"A\\\" \xc3\xa9\", \"relays\": 2, \"relay_names\": [\"Relay 1\", \"Motor "
+              "up\"]}");
 }
 
 }  // namespace
