@@ -142,7 +142,9 @@ def case_error(page, rig):
 
 
 def case_screenshots(page, rig):
-    """Desktop and phone width, no horizontal scrolling."""
+    """Desktop and phone width (a relay on), no horizontal scrolling."""
+    page.switch("1700000001", 1).click()
+    page.wait(lambda: page.switch("1700000001", 1).get_attribute("aria-checked") == "true", "relay 1 on")
     page.screenshot("dashboard-desktop.png", 1280, 800)
     page.screenshot("dashboard-phone.png", 360, 780)
     page.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})

@@ -40,9 +40,10 @@
     const model = new Model(base);
     const view = new View(model, page.hosts, page.empty);
     let client = null;
+    const decoder = new TextDecoder();
 
     function onMessage(topic, payload) {
-      const text = new TextDecoder().decode(payload);
+      const text = decoder.decode(payload);
       const hostId = model.apply(topic, text, Date.now());
       if (!hostId) return;
       view.changedHost(hostId);
