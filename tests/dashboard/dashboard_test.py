@@ -163,8 +163,28 @@ def case_unplug(page, rig):
     assert not [m for m in rig["tester"].since(mark) if m.topic.endswith("/set")], rig["tester"].since(mark)
 
 
+def case_forget(page, rig):
+    """A board the bridge forgets (its retained topics cleared) leaves the page."""
+    rig["tester"].publish("rxb540/lab-b/1700000003/forget", "")
+    page.wait(lambda: "1700000003" not in page.driver.find_element(By.ID, "hosts").text, "board 1700000003 gone")
+    assert len(page.switches()) == 8
+
+
+def case_click_while_down(page, rig):
+    """A click while the broker is down is dropped, not sent once the page is back."""
+    status = page.driver.find_element(By.ID, "connection")
+    rig["broker"].stop()
+    page.wait(lambda: not status.text.startswith("connected"), "the page noticing the broker gone")
+    page.switch("1700000001", 4).click()
+    rig["broker"].start(keep_ports=True)
+    page.wait(lambda: status.text.startswith("connected"), "the page connected again", timeout=15)
+    page.wait(lambda: page.switch("1700000001", 1).get_attribute("aria-checked") == "true", "the state again")
+    time.sleep(1)
+    assert rig["hosts"]["lab-a"].state("1700000001") == 1
+
+
 CASES = [case_login, case_names, case_hostile_name, case_click, case_pulse, case_error, case_screenshots,
-         case_unplug]
+         case_unplug, case_forget, case_click_while_down]
 
 
 def main():
@@ -173,7 +193,7 @@ def main():
         broker = harness.Broker(folder, {"lab-a": "lab-a-pw", "lab-b": "lab-b-pw", "dashboard": DASHBOARD_PASSWORD},
                                 acl_extra=acl.read(), listener_extra=example_listener(SOURCE_DIR, PAGE_DIR))
     broker.start()
-    rig = {"hosts": {}, "bridges": []}
+    rig = {"broker": broker, "hosts": {}, "bridges": []}
     driver = None
     failed = []
     try:

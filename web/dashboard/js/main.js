@@ -82,7 +82,9 @@
     // says the board took it.
     page.hosts.addEventListener("click", (event) => {
       const button = event.target.closest("button[data-relay]");
-      if (!button || !client || button.getAttribute("aria-disabled") === "true") return;
+      // Nothing is queued while the connection is down: a command sent
+      // minutes later would switch a relay nobody is looking at.
+      if (!button || !client || !client.connected || button.getAttribute("aria-disabled") === "true") return;
       const { host, serial, relay } = button.dataset;
       let payload = "PULSE";
       if (button.dataset.action !== "pulse") payload = button.getAttribute("aria-checked") === "true" ? "OFF" : "ON";

@@ -97,39 +97,35 @@
       if (!topic.startsWith(this.base + "/")) return "";
       const levels = topic.slice(this.base.length + 1).split("/");
       const [hostId, second, third, fourth] = levels;
-      if (!hostId) return "";
-      if (levels.length === 2) {
-        const host = this.host(hostId);
-        if (second === "status") host.status = clip(text);
-        else if (second === "boards") {
-          const list = parseJson(text);
-          host.boardOrder = Array.isArray(list) ? list.filter((s) => typeof s === "string" && s).map(clip) : [];
-          for (const serial of host.boardOrder) boardOf(host, serial);
-        } else if (second === "error") applyError(host, text, this.base + "/" + hostId + "/", now);
-        else return "";
-        return hostId;
+      if (!hostId || !second) return "";
+      if (levels.length === 2) return this.applyHost(hostId, second, text, now) ? hostId : "";
+      const relay = levels.length === 4 && third === "relay" ? relayNumber(fourth) : 0;
+      if (!relay && !(levels.length === 3 && (third === "availability" || third === "info"))) return "";
+      // An empty retained message clears a topic; a board whose topics are
+      // all cleared (the bridge forgot it) is gone.
+      const host = this.host(hostId);
+      if (text === "" && !host.boards.has(second)) return "";
+      const board = boardOf(host, second);
+      if (relay && text === "") board.relays.delete(relay);
+      else if (relay) board.relays.set(relay, text);
+      else if (third === "availability") board.availability = clip(text);
+      else applyInfo(board, text);
+      if (!board.availability && !board.relays.size && !board.relayCount && !host.boardOrder.includes(second))
+        host.boards.delete(second);
+      return hostId;
+    }
+
+    applyHost(hostId, topic, text, now) {
+      if (topic !== "status" && topic !== "boards" && topic !== "error") return false;
+      const host = this.host(hostId);
+      if (topic === "status") host.status = clip(text);
+      else if (topic === "error") applyError(host, text, this.base + "/" + hostId + "/", now);
+      else {
+        const list = parseJson(text);
+        host.boardOrder = Array.isArray(list) ? list.filter((s) => typeof s === "string" && s).map(clip) : [];
+        for (const serial of host.boardOrder) boardOf(host, serial);
       }
-      if (!second) return "";
-      if (levels.length === 3 && (third === "availability" || third === "info")) {
-        // An empty retained message clears the topic: nothing to show.
-        const host = this.host(hostId);
-        if (text === "" && !host.boards.has(second)) return "";
-        const board = boardOf(host, second);
-        if (third === "availability") board.availability = clip(text);
-        else applyInfo(board, text);
-        return hostId;
-      }
-      if (levels.length === 4 && third === "relay") {
-        const n = relayNumber(fourth);
-        if (!n) return "";
-        const host = this.host(hostId);
-        if (text === "" && !host.boards.has(second)) return "";
-        const board = boardOf(host, second);
-        if (text === "") board.relays.delete(n);
-        else board.relays.set(n, text);
-        return hostId;
-      }
-      return "";
+      return true;
     }
   }
 

@@ -107,6 +107,11 @@
     view.root.classList.toggle("offline", host.status === "offline");
     drawError(view.error, host.error, now);
     const boards = boardsInOrder(host);
+    for (const [serial, boardView] of view.boardViews) {
+      if (host.boards.has(serial)) continue;
+      boardView.root.remove();
+      view.boardViews.delete(serial);
+    }
     boards.forEach((board, index) => {
       let boardView = view.boardViews.get(board.serial);
       if (!boardView) {
