@@ -170,6 +170,17 @@ def case_forget(page, rig):
     assert len(page.switches()) == 8
 
 
+def case_example_acl(page, rig):
+    """The example ACL lets a dashboard account switch relays, nothing else."""
+    client = harness.Client(rig["broker"].port, "dashboard-acl", "dashboard", DASHBOARD_PASSWORD)
+    try:
+        client.publish("rxb540/lab-a/1700000002/set", "255")
+        client.publish("rxb540/lab-a/1700000002/relay/2/set", "ON")
+        page.wait(lambda: rig["hosts"]["lab-a"].state("1700000002") == 2, "relay 2 alone on")
+    finally:
+        client.close()
+
+
 def case_click_while_down(page, rig):
     """A click while the broker is down is dropped, not sent once the page is back."""
     status = page.driver.find_element(By.ID, "connection")
@@ -184,7 +195,7 @@ def case_click_while_down(page, rig):
 
 
 CASES = [case_login, case_names, case_hostile_name, case_click, case_pulse, case_error, case_screenshots,
-         case_unplug, case_forget, case_click_while_down]
+         case_unplug, case_forget, case_example_acl, case_click_while_down]
 
 
 def main():
