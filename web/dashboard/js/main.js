@@ -53,25 +53,28 @@
     function connect(login) {
       // Native timers: the worker that mqtt.js would start for them is a blob
       // script, which the page's policy does not allow.
-      const options = { clean: true, reconnectPeriod: 2000, connectTimeout: 10000, protocolVersion: 4, timerVariant: "native" };
-      if (login) Object.assign(options, login);
+      const options = { clean: true, reconnectPeriod: 2000, connectTimeout: 10000, protocolVersion: 4 };
+      Object.assign(options, { timerVariant: "native" }, login || {});
       showStatus("connecting to " + location.host + " …");
-      client = mqtt.connect(brokerUrl(), options);
-      client.on("connect", () => {
+      const current = mqtt.connect(brokerUrl(), options);
+      client = current;
+      // Events of a client that was given up (refused) say nothing any more.
+      const on = (event, handler) => current.on(event, (...args) => client === current && handler(...args));
+      on("connect", () => {
         if (login) saveLogin(login);
         showStatus("connected" + (login ? " as " + login.username : ""));
         // QoS 0: a view needs no acknowledgements, and a clean session gets
         // every retained topic again after a reconnection. A large fleet needs
         // the broker's max_queued_messages raised (docs/dashboard.md).
-        client.subscribe(subscriptions(base), { qos: 0 });
+        current.subscribe(subscriptions(base), { qos: 0 });
       });
-      client.on("message", onMessage);
-      client.on("reconnect", () => showStatus("reconnecting …"));
-      client.on("offline", () => showStatus("not connected to the broker"));
-      client.on("error", (error) => {
+      on("message", onMessage);
+      on("reconnect", () => showStatus("reconnecting …"));
+      on("offline", () => showStatus("not connected to the broker"));
+      on("error", (error) => {
         if (!REFUSED.has(error.code)) return;
-        client.end(true);
         client = null;
+        current.end(true);
         forgetLogin();
         showStatus("the broker asks for an account");
         askLogin(page.form, login ? "The broker refused that account." : "", connect);
@@ -88,7 +91,8 @@
       const { host, serial, relay } = button.dataset;
       let payload = "PULSE";
       if (button.dataset.action !== "pulse") payload = button.getAttribute("aria-checked") === "true" ? "OFF" : "ON";
-      client.publish(base + "/" + host + "/" + serial + "/relay/" + relay + "/set", payload, { qos: 1, retain: false });
+      const topic = base + "/" + host + "/" + serial + "/relay/" + relay + "/set";
+      client.publish(topic, payload, { qos: 1, retain: false });
     });
 
     connect(savedLogin());

@@ -66,7 +66,7 @@
 
   function applyError(host, text, prefix, now) {
     const error = parseJson(text);
-    if (!error || typeof error !== "object") return;
+    if (!error || typeof error !== "object" || typeof error.error !== "string" || !error.error) return;
     const shown = { text: clip(error.error), until: now + ERROR_SHOWN_MS };
     // The error's topic names the board it concerns: <base>/<host>/<serial>/...
     const topic = typeof error.topic === "string" ? error.topic : "";
@@ -162,5 +162,14 @@
     return host.status === "offline" || board.availability === "offline";
   }
 
-  dashboard.model = { ERROR_SHOWN_MS, Model, boardOffline, boardsInOrder, relayChecked, relayCount, relayName, validBase };
+  dashboard.model = {
+    ERROR_SHOWN_MS,
+    Model,
+    boardOffline,
+    boardsInOrder,
+    relayChecked,
+    relayCount,
+    relayName,
+    validBase,
+  };
 })((window.rxb540Dashboard = window.rxb540Dashboard || {}));

@@ -74,6 +74,12 @@
     return { root, state, error, boards, boardViews: new Map() };
   }
 
+  // Puts node at index among parent's children, moving it only when needed.
+  function placeAt(parent, node, index) {
+    const there = parent.children[index];
+    if (there !== node) parent.insertBefore(node, there || null);
+  }
+
   function drawError(node, error, now) {
     const shown = error && error.until > now;
     node.hidden = !shown;
@@ -119,7 +125,7 @@
         view.boardViews.set(board.serial, boardView);
       }
       drawBoard(boardView, host, board, now);
-      if (view.boards.children[index] !== boardView.root) view.boards.insertBefore(boardView.root, view.boards.children[index] || null);
+      placeAt(view.boards, boardView.root, index);
     });
   }
 
@@ -159,7 +165,7 @@
         const ids = [...this.hostViews.keys()].sort();
         ids.forEach((id, index) => {
           const root = this.hostViews.get(id).root;
-          if (this.container.children[index] !== root) this.container.insertBefore(root, this.container.children[index] || null);
+          placeAt(this.container, root, index);
         });
       }
       this.empty.hidden = this.hostViews.size > 0;
