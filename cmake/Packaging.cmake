@@ -126,4 +126,6 @@ endif()
 include(cmake/PythonPackage.cmake)
 # rxb540-mqtt, where the bridge is built.
 include(cmake/MqttPackaging.cmake)
+# rxb540-dashboard, where the page is built (RXB540_BUILD_DASHBOARD).
+include(cmake/Dashboard.cmake)
 include(CPack)

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The install story: staged file list, man page lint, bash completion, the
 # Debian packages (rxb540, librxb540-0, librxb540-dev, python3-rxb540,
-# rxb540-mqtt) built and linted, installed, rxb540 run from PATH, a program
-# built against the library with pkg-config and run, the Python package's
-# listing and pytest plugin, rxb540-mqtt run as its service's user, then
-# purged.
+# rxb540-mqtt, rxb540-dashboard) built and linted, installed, rxb540 run
+# from PATH, a program built against the library with pkg-config and run,
+# the Python package's listing and pytest plugin, rxb540-mqtt run as its
+# service's user, then purged.
 #
 # The machine is left as it was found. The packages are installed only where
 # that touches nothing of the user's: dpkg knows none of them and none
@@ -73,7 +73,7 @@ bash -c '
     [[ "${COMPREPLY[*]}" == "list set" ]] || { echo "completion of the empty word: ${COMPREPLY[*]}"; exit 1; }'
 echo "bash completion: l completes to list"
 
-readonly PACKAGES=(rxb540 librxb540-0 librxb540-dev python3-rxb540 rxb540-mqtt)
+readonly PACKAGES=(rxb540 librxb540-0 librxb540-dev python3-rxb540 rxb540-mqtt rxb540-dashboard)
 rm -f build/package/*.deb
 (cd build/package && cpack -G DEB >/dev/null)
 debs=()
@@ -98,6 +98,7 @@ depends=$(dpkg-deb -f "${debs[2]}" Depends)
 [[ "$depends, " == "librxb540-0 (= $(dpkg-deb -f "${debs[2]}" Version)), "* && $depends == *libstdc++6* ]] ||
     { echo "librxb540-dev depends on: $depends"; exit 1; }
 [ "$(dpkg-deb -f "${debs[3]}" Architecture)" = all ] || { echo "python3-rxb540 is not Architecture: all"; exit 1; }
+[ "$(dpkg-deb -f "${debs[5]}" Architecture)" = all ] || { echo "rxb540-dashboard is not Architecture: all"; exit 1; }
 depends=$(dpkg-deb -f "${debs[3]}" Depends)
 [[ $depends =~ librxb540-0\ \(\>=\ [0-9.]*\) ]] || { echo "python3-rxb540 depends on: $depends"; exit 1; }
 # The shared library's package names its soname and brings the symbols file.

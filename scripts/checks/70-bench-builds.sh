@@ -3,9 +3,12 @@
 # bench/run.sh builds them. Times nothing; bench/run.sh is run by hand.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-bash -n bench/run.sh
-bash -n bench/mqtt.sh
-/usr/bin/python3 -c 'import ast, sys; ast.parse(open(sys.argv[1]).read(), sys.argv[1])' bench/mqtt_bench.py
+for script in bench/run.sh bench/mqtt.sh bench/dashboard.sh; do
+    bash -n "$script"
+done
+for script in bench/mqtt_bench.py bench/dashboard_bench.py; do
+    /usr/bin/python3 -c 'import ast, sys; ast.parse(open(sys.argv[1]).read(), sys.argv[1])' "$script"
+done
 cmake -S . -B build/bench-check -DCMAKE_BUILD_TYPE=Release -DRXB540_BUILD_TESTS=OFF \
     -DRXB540_BUILD_BENCH=ON -DRXB540_STATIC=ON >/dev/null
 cmake --build build/bench-check -j"$(nproc)" --target rxb540 rxb540-spawn-timer rxb540-bench-hidraw

@@ -170,9 +170,11 @@ class Client:
 
 class Broker:
     """mosquitto with accounts tester (everything) and one per host-id, each
-    confined by the ACL to rxb540/<its name>/# and Home Assistant's topics."""
+    confined by the ACL to rxb540/<its name>/# and Home Assistant's topics.
+    acl_extra is added to the ACL; listener_extra, with {ws_port} for a port
+    chosen at each start (ws_port), is added to the configuration."""
 
-    def __init__(self, folder, accounts):
+    def __init__(self, folder, accounts, acl_extra="", listener_extra=""):
         self.folder = folder
         self.log = os.path.join(folder, "broker.log")
         self.passwords = os.path.join(folder, "passwd")
@@ -182,17 +184,18 @@ class Broker:
         self.acl = os.path.join(folder, "acl")
         with open(self.acl, "w") as out:
             out.write("user tester\ntopic readwrite #\n\n"
-                      "pattern readwrite rxb540/%u/#\npattern readwrite homeassistant/#\n")
+                      "pattern readwrite rxb540/%u/#\npattern readwrite homeassistant/#\n" + acl_extra)
         ca_key, self.ca = make_ca(folder, "ca")
         self.key, self.cert = make_server_certificate(folder, ca_key, self.ca)
         self.wrong_ca = make_ca(folder, "wrong-ca")[1]
+        self.listener_extra = listener_extra
         self.process = None
-        self.port = self.tls_port = None
+        self.port = self.tls_port = self.ws_port = None
 
     def start(self, keep_ports=False):
         for _ in range(10):
             if not keep_ports:
-                self.port, self.tls_port = free_port(), free_port()
+                self.port, self.tls_port, self.ws_port = free_port(), free_port(), free_port()
             config = os.path.join(self.folder, "broker.conf")
             with open(config, "w") as out:
                 out.write("per_listener_settings false\nallow_anonymous false\npersistence false\nuser root\n"
@@ -200,6 +203,7 @@ class Broker:
                           "listener %d 127.0.0.1\nlistener %d 127.0.0.1\ncafile %s\ncertfile %s\nkeyfile %s\n"
                           % (self.passwords, self.acl, self.log, self.port, self.tls_port, self.ca, self.cert,
                              self.key))
+                out.write(self.listener_extra.format(ws_port=self.ws_port))
             self.process = subprocess.Popen(["mosquitto", "-c", config], stdout=subprocess.DEVNULL,
                                             stderr=subprocess.DEVNULL)
             deadline = time.monotonic() + 5
