@@ -70,7 +70,7 @@ std::string StoreBoardKey(BoardOverrides *board, const std::string &key, const s
             return "must be a relay 1 to 8 and its name";
         }
         *what = "relay " + relay;
-        board->relayNames[number - 1] = text;
+        board->relayNames[static_cast<std::size_t>(number - 1)] = text;
         return IsValidName(text) ? "" : "the name of relay " + relay + " " + NameReason();
     }
     if (key == "interlock") {
@@ -224,8 +224,8 @@ BoardSettings SettingsFor(const BridgeConfig &config, const std::string &serial)
     settings.initialState = config.initialState;
     settings.pulseMs = config.pulseMs;
     settings.name = "RXB540 " + serial + " on " + config.hostId;
-    for (int relay = 1; relay <= MAX_RELAYS; ++relay) {
-        settings.relayNames[relay - 1] = "Relay " + std::to_string(relay);
+    for (std::size_t index = 0; index < settings.relayNames.size(); ++index) {
+        settings.relayNames[index] = "Relay " + std::to_string(index + 1);
     }
     for (const BoardOverrides &board : config.boards) {
         if (board.serial != serial) {
@@ -235,9 +235,9 @@ BoardSettings SettingsFor(const BridgeConfig &config, const std::string &serial)
         settings.initialState = board.initialState != -3 ? board.initialState : settings.initialState;
         settings.pulseMs = board.pulseMs != 0 ? board.pulseMs : settings.pulseMs;
         settings.name = board.name.empty() ? settings.name : board.name;
-        for (int relay = 0; relay < MAX_RELAYS; ++relay) {
-            if (!board.relayNames[relay].empty()) {
-                settings.relayNames[relay] = board.relayNames[relay];
+        for (std::size_t index = 0; index < settings.relayNames.size(); ++index) {
+            if (!board.relayNames[index].empty()) {
+                settings.relayNames[index] = board.relayNames[index];
             }
         }
         settings.interlocks = board.interlocks;

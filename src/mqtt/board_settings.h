@@ -36,6 +36,9 @@ struct BoardSettings {
     std::string name;                                // the device's name
     std::array<std::string, MAX_RELAYS> relayNames;  // relay n's name at n-1
     std::vector<unsigned> interlocks;
+    const std::string &RelayName(int relay) const {
+        return relayNames[static_cast<std::size_t>(relay - 1)];
+    }
 };
 BoardSettings SettingsFor(const BridgeConfig &config, const std::string &serial);
 

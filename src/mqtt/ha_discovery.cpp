@@ -65,7 +65,7 @@ std::string RelayObjectId(const std::string &hostId, const std::string &serial, 
 std::string DiscoveryPayload(const TopicNames &names, const std::string &hostId, const std::string &serial,
                              const BoardSettings &settings, int relay) {
     std::string object = RelayObjectId(hostId, serial, relay);
-    return "{\"name\": " + JsonText(settings.relayNames[relay - 1]) +
+    return "{\"name\": " + JsonText(settings.RelayName(relay)) +
            ", \"unique_id\": " + JsonString(DeviceId(hostId, serial) + "_relay" + std::to_string(relay)) +
            ", \"default_entity_id\": " + JsonString("switch." + object) +
            ", \"object_id\": " + JsonString(object) +
@@ -79,7 +79,7 @@ std::string DiscoveryPayload(const TopicNames &names, const std::string &hostId,
 std::string ButtonDiscoveryPayload(const TopicNames &names, const std::string &hostId,
                                    const std::string &serial, const BoardSettings &settings, int relay) {
     std::string object = RelayObjectId(hostId, serial, relay) + "_pulse";
-    return "{\"name\": " + JsonText(settings.relayNames[relay - 1] + " pulse") + ", \"unique_id\": " +
+    return "{\"name\": " + JsonText(settings.RelayName(relay) + " pulse") + ", \"unique_id\": " +
            JsonString(DeviceId(hostId, serial) + "_relay" + std::to_string(relay) + "_pulse") +
            ", \"default_entity_id\": " + JsonString("button." + object) +
            ", \"object_id\": " + JsonString(object) +
@@ -89,8 +89,8 @@ std::string ButtonDiscoveryPayload(const TopicNames &names, const std::string &h
 
 std::string InfoPayload(const BoardSettings &settings) {
     std::string names;
-    for (int relay = 0; relay < settings.relays; ++relay) {
-        names += (relay == 0 ? "" : ", ") + JsonText(settings.relayNames[relay]);
+    for (int relay = 1; relay <= settings.relays; ++relay) {
+        names += (relay == 1 ? "" : ", ") + JsonText(settings.RelayName(relay));
     }
     return "{\"name\": " + JsonText(settings.name) + ", \"relays\": " + std::to_string(settings.relays) +
            ", \"relay_names\": [" + names + "]}";

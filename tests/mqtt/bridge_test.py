@@ -444,6 +444,7 @@ class Connection(BridgeCase):
         killed.stop(signal.SIGKILL)
         self.expect("rxb540/h6/status", "offline", start)
         stopped, host = self.start("h7", [board_line("S1"), board_line("S2")])
+        self.expect("rxb540/h7/S2/relay/8", "OFF")  # restored: the host file is not written again
         host.write([board_line("S1")])
         self.expect("rxb540/h7/boards", '["S1"]')
         start = self.tester.mark()
@@ -725,6 +726,7 @@ class Service(BridgeCase):
         first = listener.recv(4096).decode().splitlines()
         self.assertEqual(first[0], "READY=1", "ready once the first scan is done")
         self.assertIn("STATUS=2 boards bridged to 127.0.0.1:%d (not connected)" % BROKER.port, first)
+        self.expect("rxb540/svc1/N2/relay/8", "OFF")  # restored: the host file is not written again
         host.write([board_line("N1"), board_line("N2"), board_line("N3")])
         seen = lines(2.0)
         self.assertIn("STATUS=3 boards bridged to 127.0.0.1:%d" % BROKER.port, [line for _, line in seen])
