@@ -7,13 +7,16 @@ namespace {
 
 const char *const BOARD_KEYS = "relays, initial-state, name, relay, interlock or pulse-ms";
 
-// The first word of text, and the rest without the blanks between.
-std::string NextWord(const std::string &text, std::string *rest) {
-    std::size_t end = text.find_first_of(" \t");
-    std::string word = text.substr(0, end);
-    std::size_t next = end == std::string::npos ? std::string::npos : text.find_first_not_of(" \t", end);
-    *rest = next == std::string::npos ? "" : text.substr(next);
-    return word;
+struct Words {
+    std::string first;
+    std::string rest;  // without the blanks after the first word
+};
+
+Words SplitWord(const std::string &text) {
+    const std::size_t end = text.find_first_of(" \t");
+    const std::size_t next =
+        end == std::string::npos ? std::string::npos : text.find_first_not_of(" \t", end);
+    return Words{text.substr(0, end), next == std::string::npos ? "" : text.substr(next)};
 }
 
 BoardOverrides *OverridesOf(BridgeConfig *config, const std::string &serial) {
@@ -60,8 +63,9 @@ std::string StoreBoardKey(BoardOverrides *board, const std::string &key, const s
         return IsValidName(value) ? "" : NameReason();
     }
     if (key == "relay") {
-        std::string text;
-        std::string relay = NextWord(value, &text);
+        const Words words = SplitWord(value);
+        const std::string &relay = words.first;
+        const std::string &text = words.rest;
         if (!ParseDecimalInRange(relay, 1, MAX_RELAYS, &number) || relay.size() != 1) {
             return "must be a relay 1 to 8 and its name";
         }
@@ -188,14 +192,15 @@ unsigned InterlockPartners(const std::vector<unsigned> &groups, int relay) {
 }
 
 std::string StoreBoardLine(const std::string &value, int line, BridgeConfig *config) {
-    std::string rest;
-    const std::string serial = NextWord(value, &rest);
+    const Words parts = SplitWord(value);
+    const std::string &serial = parts.first;
     if (!IsBridgeableSerial(serial)) {
         return "board: the serial " + JsonString(serial) + " is not 1 to " +
                std::to_string(MAX_BRIDGED_SERIAL) + " characters of A-Z a-z 0-9 . _ -";
     }
-    std::string argument;
-    const std::string key = NextWord(rest, &argument);
+    const Words keyAndValue = SplitWord(parts.rest);
+    const std::string &key = keyAndValue.first;
+    const std::string &argument = keyAndValue.rest;
     const std::string prefix = "board " + serial + " " + key;
     if (argument.empty()) {
         return key.empty() ? "board " + serial + " needs a key: " + BOARD_KEYS : prefix + " needs a value";

@@ -4,6 +4,7 @@
 #ifndef RXB540_MQTT_BOARD_SETTINGS_H
 #define RXB540_MQTT_BOARD_SETTINGS_H
 
+#include <array>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,7 +21,7 @@ struct BoardOverrides {
     int initialState = -3;
     long pulseMs = 0;
     std::string name;
-    std::string relayNames[MAX_RELAYS];
+    std::array<std::string, MAX_RELAYS> relayNames;
     std::vector<unsigned> interlocks;  // one bit mask per group, relay n is bit n-1
     std::map<std::string, int> lines;  // "relays", "relay 3", "interlock 2", ... to its line
 };
@@ -32,8 +33,8 @@ struct BoardSettings {
     int relays = MAX_RELAYS;
     int initialState = INITIAL_RESTORE;
     long pulseMs = 1000;
-    std::string name;                    // the device's name
-    std::string relayNames[MAX_RELAYS];  // relay n's name at n-1
+    std::string name;                                // the device's name
+    std::array<std::string, MAX_RELAYS> relayNames;  // relay n's name at n-1
     std::vector<unsigned> interlocks;
 };
 BoardSettings SettingsFor(const BridgeConfig &config, const std::string &serial);

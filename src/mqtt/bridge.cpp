@@ -181,6 +181,7 @@ void BridgeScan(Bridge *bridge) {
         LinkPublish(&bridge->link, AvailabilityTopic(bridge->names, serial), "offline", true);
     }
     for (const std::string &serial : changes.plugged) {
+        DropReturnsOfUnplugged(bridge, serial);  // plugged in again between two scans
         BoardPlugged(bridge, FindBoard(&bridge->registry, serial));
     }
     if (changes.bridgedChanged) {

@@ -112,8 +112,8 @@ void CancelReturns(Bridge *bridge, const std::string &serial, unsigned mask);
 // Carries out the returns due by now; the time of the next one.
 void RunReturns(Bridge *bridge, double now);
 double NextReturn(const Bridge *bridge);
-// A board unplugged: its returns are dropped, and what it is restored to
-// when it comes back is the state with the pulses over.
+// A board unplugged (or plugged in again between two scans): its returns
+// are dropped, and what it is restored to is the state with the pulses over.
 void DropReturnsOfUnplugged(Bridge *bridge, const std::string &serial);
 
 // "ON", "OFF", or "None" while the state is unknown.

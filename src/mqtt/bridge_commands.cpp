@@ -49,7 +49,7 @@ void HandleStateCommand(Bridge *bridge, const CommandTopic &command, const std::
 
 // An empty payload asks for the relay's topic again.
 void AnswerRelayQuery(Bridge *bridge, const CommandTopic &command, int relay, const std::string &topic) {
-    KnownBoard *board = FindBoard(&bridge->registry, command.serial);
+    const KnownBoard *board = FindBoard(&bridge->registry, command.serial);
     if (board == nullptr) {
         PublishError(bridge, &topic, nullptr,
                      "no board with the serial number " + command.serial + " is bridged on this host (see " +

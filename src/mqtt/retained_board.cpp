@@ -77,7 +77,7 @@ void FinishSnapshot(Bridge *bridge) {
     bridge->snapshotDone = true;
     LinkUnsubscribe(&bridge->link, StateFilter(bridge->names));
     LinkUnsubscribe(&bridge->link, InfoFilter(bridge->names));
-    for (KnownBoard &board : bridge->registry.boards) {
+    for (const KnownBoard &board : bridge->registry.boards) {
         ClearShrunkRelays(bridge, board.serial);
     }
     for (KnownBoard &board : bridge->registry.boards) {
@@ -150,7 +150,7 @@ void ForgetBoard(Bridge *bridge, const std::string &serial, const std::string &t
         PublishError(bridge, &topic, &payload, "no board can have the serial number " + serial);
         return;
     }
-    KnownBoard *board = FindBoard(&bridge->registry, serial);
+    const KnownBoard *board = FindBoard(&bridge->registry, serial);
     if (board != nullptr && board->present) {
         PublishError(bridge, &topic, &payload,
                      "board " + serial + " is attached: unplug it before forgetting it; nothing was cleared");
@@ -162,8 +162,8 @@ void ForgetBoard(Bridge *bridge, const std::string &serial, const std::string &t
         LinkPublish(&bridge->link, cleared, "", true);
     }
     ClearRelaysFrom(bridge, serial, 1);
-    auto &boards = bridge->registry.boards;
     if (board != nullptr) {
+        auto &boards = bridge->registry.boards;
         boards.erase(boards.begin() + (board - boards.data()));
     }
     bridge->retained.erase(serial);

@@ -332,12 +332,19 @@ class Restore(BridgeCase):
         self.expect("rxb540/rs1/S3/availability", "offline", start)
         host.write([board_line("S1", "state=5"), board_line("S3")])
         self.assertTrue(wait_until(lambda: host.state("S3") == 9, 4), "plugged in again, it is restored")
+        start = self.tester.mark()  # plugged in again during a pulse: restored with the pulse over
+        self.command("rs1", "S3/relay/1/set", "PULSE 60000")
+        self.expect("rxb540/rs1/S3/state", "8", start)
+        host.write([board_line("S1", "state=5"), board_line("S3", "attachment=1")])
+        self.expect("rxb540/rs1/S3/state", "9", start)
+        self.assertEqual(host.state("S3"), 9)
 
     def test_a_bridge_that_starts_while_the_broker_is_down_waits_then_restores(self):
         proxy = FaultProxy(BROKER.port)
         self.addCleanup(proxy.close)
         proxy.drop(refuse=True)
         self.tester.publish("rxb540/rs2/S1/state", "6", retain=True)
+        self.tester.publish("rxb540/rs2/S2/state", "3", retain=True)
         start = self.tester.mark()
         bridge, host = self.start("rs2", [board_line("S1")], port=proxy.port, wait=False)
         self.assertTrue(wait_until(lambda: "board S1 is attached" in bridge.log(), 3), bridge.log())
@@ -347,6 +354,14 @@ class Restore(BridgeCase):
         self.expect("rxb540/rs2/S1/state", "6", start, timeout=10)
         self.assertEqual(host.state("S1"), 6)
         self.assertEqual(len(host.reports()), 1)
+        proxy.drop(refuse=True)  # plugged in while the broker is away: restored from the snapshot read
+        host.write([board_line("S1", "state=6"), board_line("S2")])
+        self.assertTrue(wait_until(lambda: host.state("S2") == 3, 4), bridge.log())
+        start = self.tester.mark()
+        proxy.allow()
+        self.expect("rxb540/rs2/S2/state", "3", start, timeout=10)
+        self.expect("rxb540/rs2/S1/state", "6", start)
+        self.assertEqual(len(host.reports()), 2, "a reconnection writes nothing again")
 
 
 class Relays(BridgeCase):
@@ -425,6 +440,7 @@ class Connection(BridgeCase):
         killed.stop(signal.SIGKILL)
         self.expect("rxb540/h6/status", "offline", start)
         stopped, host = self.start("h7", [board_line("S1"), board_line("S2")])
+        self.expect("rxb540/h7/S2/relay/8", "OFF")  # restored: the host file is not written again
         host.write([board_line("S1")])
         self.expect("rxb540/h7/boards", '["S1"]')
         start = self.tester.mark()
@@ -691,6 +707,7 @@ class Service(BridgeCase):
         first = listener.recv(4096).decode().splitlines()
         self.assertEqual(first[0], "READY=1", "ready once the first scan is done")
         self.assertIn("STATUS=2 boards bridged to 127.0.0.1:%d (not connected)" % BROKER.port, first)
+        self.expect("rxb540/svc1/N2/relay/8", "OFF")  # restored: the host file is not written again
         host.write([board_line("N1"), board_line("N2"), board_line("N3")])
         seen = lines(2.0)
         self.assertIn("STATUS=3 boards bridged to 127.0.0.1:%d" % BROKER.port, [line for _, line in seen])

@@ -258,7 +258,10 @@ def board_line(serial, extra=""):
 
 class Host:
     """A simulated host: its file, rewritten whole and renamed into place as a
-    plug or an unplug, and its log of HID calls."""
+    plug or an unplug, and its log of HID calls. A bridge that writes a state
+    rewrites the file as well: a test rewrites it only after the bridge's
+    writes under way have shown on the broker (a bridge restores each board
+    it first sees once connected)."""
 
     def __init__(self, folder, name, lines):
         self.path = os.path.join(folder, name + ".host")
