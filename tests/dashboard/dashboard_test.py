@@ -194,8 +194,21 @@ def case_click_while_down(page, rig):
     assert rig["hosts"]["lab-a"].state("1700000001") == 1
 
 
+def case_base_topic(page, rig):
+    """?base= chooses the base topic (the account kept for the tab); a bad one is refused."""
+    find = page.driver.find_element
+    page.driver.get(page.url + "?base=elsewhere")
+    page.wait(lambda: find(By.ID, "connection").text == "connected as dashboard", "connected again, no login")
+    time.sleep(0.5)
+    assert not page.switches() and find(By.ID, "empty").is_displayed()
+    page.driver.get(page.url + "?base=rxb540//x")
+    page.wait(lambda: "no empty level" in find(By.ID, "connection").text, "the bad base topic refused")
+    page.driver.get(page.url + "?base=rxb540")
+    page.wait(lambda: len(page.switches()) == 8, "the boards under rxb540 again")
+
+
 CASES = [case_login, case_names, case_hostile_name, case_click, case_pulse, case_error, case_screenshots,
-         case_unplug, case_forget, case_example_acl, case_click_while_down]
+         case_unplug, case_forget, case_example_acl, case_base_topic, case_click_while_down]
 
 
 def main():
