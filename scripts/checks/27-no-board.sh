@@ -92,6 +92,11 @@ wait_for() {
     echo "$1 did not become $2" >&2
     return 1
 }
+# A fresh install: the board starts at 0, so a relay's switch (what Home
+# Assistant's click sends) works at once.
+mosquitto_pub -q 1 -t "$board/relay/1/set" -m ON
+wait_for "$board/relay/1" ON
+grep -q 'serial=1700000001 state=1' /tmp/boards.host || { echo "relay 1 was not switched on" >&2; exit 1; }
 mosquitto_pub -q 1 -t "$board/set" -m 5
 wait_for "$board/state" 5
 grep -q 'serial=1700000001 state=5' /tmp/boards.host || { echo "the host file was not switched" >&2; exit 1; }

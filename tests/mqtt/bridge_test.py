@@ -349,6 +349,8 @@ class Restore(BridgeCase):
         proxy.drop(refuse=True)
         self.tester.publish("rxb540/rs2/S1/state", "6", retain=True)
         self.tester.publish("rxb540/rs2/S2/state", "3", retain=True)
+        # Both come back to the tester in order: after that, "6" is the bridge's.
+        self.expect("rxb540/rs2/S2/state", "3")
         start = self.tester.mark()
         bridge, host = self.start("rs2", [board_line("S1")], port=proxy.port, wait=False)
         self.assertTrue(wait_until(lambda: "board S1 is attached" in bridge.log(), 3), bridge.log())

@@ -60,6 +60,11 @@ stop_bridge() {
 case_mqtt_bridge() {
     case_begin mqtt-bridge-switches-a-board-on-a-message
     start_bridge 'rescan-interval 1'
+    # The default, initial-state restore: a broker that retained no state for
+    # the board gives 0, written once the bridge has read what it retained.
+    wait_for 100 '[ "$(mqtt_retained "rxb540/vm/$SERIAL_1/state")" = 0 ]' ||
+        detail "the board was not restored to 0: state '$(mqtt_retained "rxb540/vm/$SERIAL_1/state")'"
+    grep -q "^state gadget=0 serial=$SERIAL_1 state=0\$" "$EMULATOR_LOG" || detail "the board did not take the restored 0"
     mqtt_command "rxb540/vm/$SERIAL_1/set" 5 5
     mqtt_command "rxb540/vm/$SERIAL_1/relay/3/set" TOGGLE 1
     state=$(mqtt_retained "rxb540/vm/$SERIAL_1/state")
