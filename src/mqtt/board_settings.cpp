@@ -30,10 +30,6 @@ BoardOverrides *OverridesOf(BridgeConfig *config, const std::string &serial) {
     return &config->boards.back();
 }
 
-std::string NumberReason(long low, long high) {
-    return "must be a whole number from " + std::to_string(low) + " to " + std::to_string(high);
-}
-
 std::string NameReason() {
     return "must be 1 to " + std::to_string(MAX_NAME) + " bytes of UTF-8 without control characters";
 }
@@ -85,21 +81,24 @@ std::string StoreBoardKey(BoardOverrides *board, const std::string &key, const s
     return "unknown key " + JsonString(key) + ": a board line sets " + BOARD_KEYS;
 }
 
-// The first line that names a relay beyond relays, or 0.
+// The first line that names a relay beyond relays (a relay's name, an
+// interlock group), or 0.
 int LineBeyond(const BoardOverrides &board, int relays) {
     int first = 0;
-    for (const auto &entry : board.lines) {
-        long relay = 0;
-        bool beyond = false;
-        if (entry.first.compare(0, 6, "relay ") == 0 &&
-            ParseDecimalInRange(entry.first.substr(6), 1, 8, &relay)) {
-            beyond = relay > relays;
-        } else if (entry.first.compare(0, 10, "interlock ") == 0 &&
-                   ParseDecimalInRange(entry.first.substr(10), 1, 999999, &relay)) {
-            beyond = (board.interlocks[static_cast<std::size_t>(relay - 1)] >> relays) != 0;
+    const auto note = [&board, &first](const std::string &what) {
+        const auto entry = board.lines.find(what);
+        if (entry != board.lines.end() && (first == 0 || entry->second < first)) {
+            first = entry->second;
         }
-        if (beyond && (first == 0 || entry.second < first)) {
-            first = entry.second;
+    };
+    for (int relay = relays + 1; relay <= MAX_RELAYS; ++relay) {
+        if (!board.relayNames[static_cast<std::size_t>(relay - 1)].empty()) {
+            note("relay " + std::to_string(relay));
+        }
+    }
+    for (std::size_t group = 0; group < board.interlocks.size(); ++group) {
+        if ((board.interlocks[group] >> relays) != 0) {
+            note("interlock " + std::to_string(group + 1));
         }
     }
     return first;
@@ -232,7 +231,8 @@ BoardSettings SettingsFor(const BridgeConfig &config, const std::string &serial)
             continue;
         }
         settings.relays = board.relays != 0 ? board.relays : settings.relays;
-        settings.initialState = board.initialState != -3 ? board.initialState : settings.initialState;
+        settings.initialState =
+            board.initialState != INITIAL_GLOBAL ? board.initialState : settings.initialState;
         settings.pulseMs = board.pulseMs != 0 ? board.pulseMs : settings.pulseMs;
         settings.name = board.name.empty() ? settings.name : board.name;
         for (std::size_t index = 0; index < settings.relayNames.size(); ++index) {

@@ -12,13 +12,14 @@
 constexpr int MAX_RELAYS = 8;
 constexpr int INITIAL_UNKNOWN = -1;  // nothing is written to a board first seen
 constexpr int INITIAL_RESTORE = -2;  // the state last retained on the broker, else 0
+constexpr int INITIAL_GLOBAL = -3;   // a board line: the global initial-state holds
 constexpr std::size_t MAX_NAME = 64;
 
-// What "board <serial> ..." lines set; 0, -3 or empty where the global value holds.
+// What "board <serial> ..." lines set; 0, INITIAL_GLOBAL or empty where the global value holds.
 struct BoardOverrides {
     std::string serial;
     int relays = 0;
-    int initialState = -3;
+    int initialState = INITIAL_GLOBAL;
     long pulseMs = 0;
     std::string name;
     std::array<std::string, MAX_RELAYS> relayNames;

@@ -19,10 +19,6 @@ bool ParseBoundedNumber(const std::string &text, long low, long high, int *value
     return true;
 }
 
-std::string NumberReason(long low, long high) {
-    return "must be a whole number from " + std::to_string(low) + " to " + std::to_string(high);
-}
-
 // A credential file may be read by its owner alone: any read right of the
 // group or of others makes it refused, since whoever can read it can act as
 // this host on the broker.

@@ -34,6 +34,10 @@ bool ParseDecimalInRange(const std::string &text, long low, long high, long *val
     return true;
 }
 
+std::string NumberReason(long low, long high) {
+    return "must be a whole number from " + std::to_string(low) + " to " + std::to_string(high);
+}
+
 bool ParseStatePayload(const std::string &payload, unsigned char *state) {
     long value = 0;
     if (payload.size() > 3 || !ParseDecimalInRange(payload, 0, 255, &value)) {

@@ -22,6 +22,9 @@ constexpr long MAX_PULSE_MILLISECONDS = 3600000;
 // the configuration file and of command payloads.
 bool ParseDecimalInRange(const std::string &text, long low, long high, long *value);
 
+// Why a number was refused: "must be a whole number from low to high".
+std::string NumberReason(long low, long high);
+
 // A whole state: 1 to 3 decimal digits, 0 to 255, nothing else (no sign, no
 // white space, no line end).
 bool ParseStatePayload(const std::string &payload, unsigned char *state);
