@@ -10,10 +10,9 @@
 # under build/dashboard. Nothing here is part of the tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build/dashboard -DCMAKE_BUILD_TYPE=Release -DRXB540_BUILD_TESTS=OFF -DRXB540_BUILD_DASHBOARD=ON >/dev/null
-cmake --build build/dashboard --target rxb540_dashboard >/dev/null
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
-cmake --install build/dashboard --prefix "$prefix" --component dashboard >/dev/null
-chmod -R a+rX "$prefix"
+# shellcheck source=../scripts/install-dashboard.sh
+. scripts/install-dashboard.sh
+install_dashboard "$prefix" >/dev/null
 PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 bench/dashboard_bench.py "$prefix/share/rxb540/dashboard" "$@"

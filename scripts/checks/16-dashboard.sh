@@ -22,20 +22,18 @@ cmake --preset library-sim >/dev/null || fail "configuring the library-sim build
 cmake --build --preset library-sim --target rxb540-mqtt || fail "building rxb540-mqtt on the simulated host failed"
 program=$PWD/build/library-sim/rxb540-mqtt
 
-cmake -S . -B build/dashboard -DCMAKE_BUILD_TYPE=Release -DRXB540_BUILD_TESTS=OFF -DRXB540_BUILD_DASHBOARD=ON \
-    >/dev/null || fail "configuring the dashboard's build failed"
-cmake --build build/dashboard --target rxb540_dashboard || fail "building the dashboard (npm ci) failed"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cmake --install build/dashboard --prefix "$work/prefix" --component dashboard >/dev/null ||
-    fail "installing the component dashboard failed"
+# mosquitto (running as root in the test) serves the page; the scratch
+# folder must be readable on the way there.
+chmod a+rx "$work"
+# shellcheck source=../install-dashboard.sh
+. scripts/install-dashboard.sh
+install_dashboard "$work/prefix" || fail "the dashboard could not be installed (see above)"
 page=$work/prefix/share/rxb540/dashboard
 for file in index.html dashboard.css js/main.js mqtt/mqtt.min.js mqtt/mqtt.min.js.license.md; do
     [ -f "$page/$file" ] || fail "the component dashboard lacks share/rxb540/dashboard/$file"
 done
-# mosquitto (running as root in the test) serves the page; the scratch
-# folder must be readable on the way there.
-chmod -R a+rX "$work"
 
 screenshots=$PWD/build/dashboard-screenshots
 mkdir -p "$screenshots"
